@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need, from Debian's packages only.
+# Safe to run again: it does nothing when everything is already there.
+set -euo pipefail
+
+packages=(
+  g++-mingw-w64-i686 libz-mingw-w64-dev nasm cmake make googletest dpkg-dev
+  wine wine32:i386 fonts-wine fonts-liberation xvfb x11-utils x11-apps imagemagick
+  clang libclang-rt-14-dev zlib1g-dev libjpeg62-turbo-dev
+)
+
+say() { printf 'install-deps: %s\n' "$*" >&2; }
+
+missing_packages() {
+  local p
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed$' || echo "$p"
+  done
+}
+
+needs_i386() { ! dpkg --print-foreign-architectures | grep -qx i386; }
+
+main() {
+  local missing
+  missing=$(missing_packages)
+  if [ -z "$missing" ] && ! needs_i386; then
+    exit 0
+  fi
+  if [ "$(id -u)" != 0 ]; then
+    say "these packages are missing: $(echo $missing)"
+    say "installing them needs root: run this again as root (or with sudo)."
+    exit 1
+  fi
+  if needs_i386; then
+    say "enabling the i386 architecture (Wine's 32-bit half)"
+    dpkg --add-architecture i386
+  fi
+  say "updating the package lists"
+  if ! apt-get update -qq; then
+    say "apt-get update failed: is the Debian package mirror reachable from this machine?"
+    exit 1
+  fi
+  say "installing: $(echo $missing)"
+  if ! DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null; then
+    say "apt-get install failed: check the network to the Debian mirror and the messages above."
+    exit 1
+  fi
+}
+
+main "$@"
