@@ -1,0 +1,44 @@
+#pragma once
+
+// The readers behind LoadScaled, for callers that want rows or the full-size picture.
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "pictures/image.h"
+#include "pictures/row_sink.h"
+
+namespace pictures {
+
+// Checked before anything sized by the picture is allocated.
+struct Limits {
+  int max_side = 16384;
+  std::int64_t max_pixels = std::int64_t{64} << 20;
+  // libjpeg's own working memory (progressive pictures keep all coefficients).
+  long max_jpeg_memory = 512L << 20;
+  // Crafted progressive files can hold endless tiny scans, each a full pass over the picture.
+  int max_jpeg_scans = 1000;
+};
+
+// Throws DecodeError unless 0 < width, height <= max_side and width * height <= max_pixels.
+void CheckSize(std::int64_t width, std::int64_t height, const Limits& limits, const char* what);
+
+bool LooksLikePng(std::span<const std::uint8_t> file);
+bool LooksLikeJpeg(std::span<const std::uint8_t> file);
+
+// Each reader calls sink.Begin once, then sink.Row once per row, top-down, as the rows decode.
+void DecodePng(std::span<const std::uint8_t> file, RowSink& sink, const Limits& limits = {});
+void DecodeJpeg(std::span<const std::uint8_t> file, RowSink& sink, const Limits& limits = {});
+// Picks the reader by signature.
+void Decode(std::span<const std::uint8_t> file, RowSink& sink, const Limits& limits = {});
+
+// Full-size, straight (not premultiplied) RGBA, 4 bytes a pixel, rows top-down.
+struct RgbaImage {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> rgba;
+};
+RgbaImage DecodeRgba(std::span<const std::uint8_t> file, const Limits& limits = {});
+
+}  // namespace pictures
