@@ -57,7 +57,11 @@ class PngReader {
       const std::uint32_t type = Be32(type_bytes);
       const std::uint8_t* data = type_bytes + 4;
       const std::uint32_t crc = Be32(data + length);
+#ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION  // else nearly every mutation dies here
       if (crc32(crc32(0L, Z_NULL, 0), type_bytes, length + 4) != crc) Fail("bad chunk CRC");
+#else
+      (void)crc;
+#endif
       pos += 12 + std::size_t{length};
 
       if (!have_header_ && type != kIHDR) Fail("IHDR is not the first chunk");
