@@ -289,7 +289,7 @@ class PngReader {
           break;
         }
         case kRgba:
-          for (int c = 0; c < 4; ++c) out[c] = To8(Sample(row, s + c));
+          for (std::size_t c = 0; c < 4; ++c) out[c] = To8(Sample(row, s + c));
           break;
         case kPalette: {
           const unsigned index = Sample(row, s);

@@ -65,12 +65,12 @@ TEST(PngFilters, EachRowFilterIsUndone) {
   const std::vector<std::vector<int>> expected = {
       {10, 20, 30, 40, 50, 60}, {1, 2, 3, 5, 7, 9}, {2, 3, 4, 6, 8, 10}, {11, 11, 12, 18, 19, 21}, {20, 11, 5, 21, 21, 15}};
   ASSERT_EQ(image.rgba.size(), 2u * 5u * 4u);
-  for (int y = 0; y < 5; ++y) {
-    for (int i = 0; i < 6; ++i) {
-      EXPECT_EQ(image.rgba[std::size_t(y * 8 + (i / 3) * 4 + i % 3)], expected[y][i]) << "row " << y << " byte " << i;
+  for (std::size_t y = 0; y < 5; ++y) {
+    for (std::size_t i = 0; i < 6; ++i) {
+      EXPECT_EQ(image.rgba[y * 8 + (i / 3) * 4 + i % 3], expected[y][i]) << "row " << y << " byte " << i;
     }
-    EXPECT_EQ(image.rgba[std::size_t(y * 8 + 3)], 255);
-    EXPECT_EQ(image.rgba[std::size_t(y * 8 + 7)], 255);
+    EXPECT_EQ(image.rgba[y * 8 + 3], 255);
+    EXPECT_EQ(image.rgba[y * 8 + 7], 255);
   }
 }
 
@@ -79,7 +79,8 @@ Bytes ResplitIdat(const Bytes& png, std::size_t piece) {
   Bytes head, zdata, tail;
   std::size_t pos = 8;
   while (pos + 12 <= png.size()) {
-    const std::uint32_t n = std::uint32_t(png[pos]) << 24 | png[pos + 1] << 16 | png[pos + 2] << 8 | png[pos + 3];
+    const std::uint32_t n = std::uint32_t(png[pos]) << 24 | std::uint32_t(png[pos + 1]) << 16 |
+                             std::uint32_t(png[pos + 2]) << 8 | png[pos + 3];
     const std::string type(png.begin() + std::ptrdiff_t(pos + 4), png.begin() + std::ptrdiff_t(pos + 8));
     const Bytes chunk(png.begin() + std::ptrdiff_t(pos), png.begin() + std::ptrdiff_t(pos + 12 + n));
     if (type == "IDAT") {
@@ -105,7 +106,7 @@ Bytes ResplitIdat(const Bytes& png, std::size_t piece) {
 TEST(PngStreaming, IdatSplitAnywhereDecodesTheSame) {
   const Bytes file = ReadFixture("pictures/rgba16.png");
   const pictures::RgbaImage whole = DecodeRgba(file);
-  for (std::size_t piece : {1, 2, 7, 64}) {
+  for (std::size_t piece : {std::size_t{1}, std::size_t{2}, std::size_t{7}, std::size_t{64}}) {
     EXPECT_EQ(DecodeRgba(ResplitIdat(file, piece)).rgba, whole.rgba) << "pieces of " << piece;
   }
 }
