@@ -57,15 +57,17 @@ Bytes Rgb8Rows() {
           1, 1, 2, 3, 4, 5, 6,        //
           2, 1, 1, 1, 1, 1, 1,        //
           3, 10, 10, 10, 10, 10, 10,  //
-          4, 9, 0, 249, 1, 2, 3};     // takes Paeth's left, above and above-left branches in turn
+          4, 9, 0, 249, 1, 2, 3,      // takes Paeth's left, above and above-left branches in turn
+          4, 254, 251, 251, 0, 0, 0}; // ties: left beats above-left, above beats above-left
 }
 
 TEST(PngFilters, EachRowFilterIsUndone) {
-  const pictures::RgbaImage image = DecodeRgba(MakePng(Ihdr(2, 5, 8, 2), Rgb8Rows()));
-  const std::vector<std::vector<int>> expected = {
-      {10, 20, 30, 40, 50, 60}, {1, 2, 3, 5, 7, 9}, {2, 3, 4, 6, 8, 10}, {11, 11, 12, 18, 19, 21}, {20, 11, 5, 21, 21, 15}};
-  ASSERT_EQ(image.rgba.size(), 2u * 5u * 4u);
-  for (std::size_t y = 0; y < 5; ++y) {
+  const pictures::RgbaImage image = DecodeRgba(MakePng(Ihdr(2, 6, 8, 2), Rgb8Rows()));
+  const std::vector<std::vector<int>> expected = {{10, 20, 30, 40, 50, 60}, {1, 2, 3, 5, 7, 9},
+                                                  {2, 3, 4, 6, 8, 10},      {11, 11, 12, 18, 19, 21},
+                                                  {20, 11, 5, 21, 21, 15},  {18, 6, 0, 18, 21, 15}};
+  ASSERT_EQ(image.rgba.size(), 2u * 6u * 4u);
+  for (std::size_t y = 0; y < 6; ++y) {
     for (std::size_t i = 0; i < 6; ++i) {
       EXPECT_EQ(image.rgba[y * 8 + (i / 3) * 4 + i % 3], expected[y][i]) << "row " << y << " byte " << i;
     }
