@@ -55,7 +55,7 @@ std::uint64_t Fnv1a(const Bytes& data) {
 }
 
 TEST(Artwork, LogoDecodesExactly) {
-  const auto file = TryReadFile(FixturePath("../../assets/logo.png"));
+  const auto file = TryReadFile(AssetPath("logo.png"));
   if (!file) GTEST_SKIP() << "no assets/logo.png";
   const auto reference = TryReadFile(FixturePath("pictures/logo.fnv"));
   ASSERT_TRUE(reference);
@@ -75,7 +75,7 @@ TEST(Artwork, LogoDecodesExactly) {
 }
 
 TEST(Artwork, BannerDecodesClosely) {
-  const auto file = TryReadFile(FixturePath("../../assets/banner.jpg"));
+  const auto file = TryReadFile(AssetPath("banner.jpg"));
   if (!file) GTEST_SKIP() << "no assets/banner.jpg";
   const Bytes samples = ReadFixture("pictures/banner.samples");
   const pictures::RgbaImage banner = pictures::DecodeRgba(*file);

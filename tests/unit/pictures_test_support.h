@@ -24,6 +24,19 @@ inline std::string FixturePath(const std::string& relative) {
   return dir + "/" + relative;
 }
 
+// The artwork in assets/: TEST_ASSET_DIR when the build gives it, else found beside the fixtures.
+inline std::string AssetPath(const std::string& name) {
+#ifdef TEST_ASSET_DIR
+  std::string dir = TEST_ASSET_DIR;
+#ifdef _WIN32
+  if (!dir.empty() && dir[0] == '/') dir = "Z:" + dir;
+#endif
+  return dir + "/" + name;
+#else
+  return FixturePath("../../assets/" + name);
+#endif
+}
+
 inline std::optional<Bytes> TryReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
