@@ -1,0 +1,94 @@
+# Sourced by the other scripts: a private Wine world inside the build tree and
+# a display to run it on. Nothing outside $BUILD_DIR is touched.
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build_dir=${BUILD_DIR:-$root/build}
+
+# True when this machine's kernel runs 32-bit x86 code. Some virtual machines
+# do not (no IA-32 emulation), and then neither Wine's 32-bit loader nor its
+# WoW64 mode can start a 32-bit program.
+host_runs_32bit() { /usr/lib/wine/wineserver32 --version >/dev/null 2>&1; }
+
+# The build that tests run: the shipped 32-bit one wherever it can run,
+# otherwise the same sources built for x86_64.
+runnable_arch() {
+  if [ -n "${VELQUOR_TEST_ARCH:-}" ]; then echo "$VELQUOR_TEST_ARCH"
+  elif host_runs_32bit; then echo i686
+  else echo x86_64
+  fi
+}
+
+# Sets the Wine variables for a machine (i686 or x86_64): a prefix of its own.
+wine_select() {
+  local arch=$1
+  export WINEPREFIX=$build_dir/wine-$arch
+  export WINEDEBUG=${WINEDEBUG:--all}
+  if [ "$arch" = i686 ]; then
+    export WINEARCH=win32 WINE=/usr/lib/wine/wine
+  else
+    export WINEARCH=win64 WINE=/usr/lib/wine/wine64
+  fi
+  export WINELOADER=$WINE WINESERVER=/usr/lib/wine/wineserver
+}
+wine_select "$(runnable_arch)"
+
+wine_say() { printf '%s: %s\n' "$(basename "$0")" "$*" >&2; }
+
+# Creates the prefix once (about 15 s) and gives it the Tahoma that Debian's
+# Wine ships but does not find by itself.
+wine_prefix_ensure() {
+  if [ ! -f "$WINEPREFIX/.ready" ]; then
+    wine_say "creating the private Wine prefix in $WINEPREFIX"
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    if ! WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE" wineboot -i >/dev/null 2>&1; then
+      wine_say "wineboot could not create the prefix; is wine installed? (scripts/install-deps.sh)"
+      return 1
+    fi
+    "$WINESERVER" -w
+    cp /usr/share/wine/fonts/tahoma.ttf /usr/share/wine/fonts/tahomabd.ttf \
+      "$WINEPREFIX/drive_c/windows/Fonts/"
+    touch "$WINEPREFIX/.ready"
+  fi
+}
+
+# Uses the caller's display when it opens; otherwise starts an Xvfb of our own
+# that display_stop ends.
+xvfb_pid=
+display_start() {
+  if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+    return 0
+  fi
+  if [ -n "${DISPLAY:-}" ] && [ -z "${VELQUOR_HEADLESS:-}" ]; then
+    wine_say "the display $DISPLAY cannot be opened; starting a virtual one instead"
+  fi
+  local fd_file
+  fd_file=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 "${XVFB_SCREEN:-1280x1024x24}" -nolisten tcp 3>"$fd_file" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  local tries=0
+  while [ ! -s "$fd_file" ] && [ $tries -lt 100 ]; do sleep 0.1; tries=$((tries + 1)); done
+  if [ ! -s "$fd_file" ]; then
+    wine_say "Xvfb did not start; is the xvfb package installed? (scripts/install-deps.sh)"
+    rm -f "$fd_file"
+    return 1
+  fi
+  export DISPLAY=:$(tr -d '\n' <"$fd_file")
+  rm -f "$fd_file"
+  if ! xdpyinfo >/dev/null 2>&1; then
+    wine_say "the virtual display $DISPLAY cannot be opened"
+    return 1
+  fi
+}
+
+display_stop() {
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+    xvfb_pid=
+  fi
+}
+
+# One wineserver for a whole run: each wine start then costs far less.
+wineserver_start() { "$WINESERVER" -p; }
+wineserver_stop() { "$WINESERVER" -k 2>/dev/null || true; "$WINESERVER" -w 2>/dev/null || true; }

@@ -1,0 +1,79 @@
+#pragma once
+// The application object: owns every form, runs the event loop on the one UI
+// thread, and turns an error raised in any handler into the standard error
+// box instead of letting it cross a Windows callback.
+#include "toolkit/form.h"
+#include "toolkit/handles.h"
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace toolkit {
+
+class TApplication {
+public:
+    TApplication() = default;
+    TApplication(const TApplication&) = delete;
+    TApplication& operator=(const TApplication&) = delete;
+    ~TApplication();
+
+    // Narrows the DLL search to the system folder and loads the common controls.
+    void Initialize();
+
+    // When true the main form owns its taskbar button, showing its caption.
+    bool MainFormOnTaskBar = false;
+
+    // Creates a form owned by this object; the first one becomes the main form.
+    template <class Form>
+    void CreateForm(Form*& reference) {
+        auto form = std::make_unique<Form>(*this);
+        reference = form.get();
+        Adopt(std::move(form));
+    }
+
+    // Shows the main form, then dispatches events until Terminate's quit
+    // request is fetched.
+    void Run();
+    // Posts the quit request and returns at once.
+    void Terminate();
+    bool Terminated() const { return terminated_; }
+    TForm* MainForm() const { return forms_.empty() ? nullptr : forms_.front().get(); }
+
+    // Runs `handler`; an error it raises is shown and swallowed. Returns
+    // false when it raised one.
+    template <class Handler>
+    bool Guard(Handler&& handler) noexcept {
+        try {
+            handler();
+            return true;
+        } catch (...) {
+            ShowException(std::current_exception());
+            return false;
+        }
+    }
+    void ShowException(std::exception_ptr error) noexcept;
+    bool ShowingError() const { return showingError_; }
+
+    // The standard error box; tests put their own here.
+    std::function<void(const std::wstring& message)> ErrorBox;
+
+private:
+    void Adopt(std::unique_ptr<TForm> form);
+    void ShowErrorBox(const std::wstring& message) const;
+
+    std::vector<std::unique_ptr<TForm>> forms_;
+    ModuleHandle commonControls_;
+    bool terminated_ = false;
+    bool showingError_ = false;
+};
+
+// How the main form is first shown, from the process's show request.
+int InitialShowCommand(bool requested, WORD showWindow);
+
+// The application object of this process.
+extern TApplication Application;
+
+}  // namespace toolkit

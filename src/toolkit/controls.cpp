@@ -1,0 +1,167 @@
+#include "toolkit/controls.h"
+
+#include "toolkit/errors.h"
+#include "toolkit/fonts.h"
+#include "toolkit/form.h"
+#include "pictures/image.h"
+
+#include <commctrl.h>
+
+#include <cstring>
+
+namespace toolkit {
+
+namespace {
+
+RECT ToRect(const Bounds& b) { return {b.left, b.top, b.left + b.width, b.top + b.height}; }
+
+std::span<const std::uint8_t> LoadPictureResource(HINSTANCE instance, const wchar_t* name) {
+    HRSRC found = FindResourceW(instance, name, reinterpret_cast<LPCWSTR>(RT_RCDATA));
+    Check(found != nullptr, "FindResource");
+    HGLOBAL loaded = LoadResource(instance, found);
+    Check(loaded != nullptr, "LoadResource");
+    const auto* bytes = static_cast<const std::uint8_t*>(LockResource(loaded));
+    return {bytes, SizeofResource(instance, found)};
+}
+
+BitmapHandle ToBitmap(const pictures::Image& image) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = image.width;
+    info.bmiHeader.biHeight = -image.height;  // top-down, as the pixels are
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    BitmapHandle bitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    Check(bitmap && bits, "CreateDIBSection");
+    std::memcpy(bits, image.pixels.data(), image.pixels.size() * sizeof image.pixels[0]);
+    return bitmap;
+}
+
+}  // namespace
+
+void TGraphicControl::Place(TForm& form, const Bounds& bounds) {
+    form_ = &form;
+    bounds_ = ToRect(bounds);
+    form.AddGraphic(*this);
+}
+
+void TGraphicControl::SetBoundsRect(const RECT& bounds) {
+    RECT old = bounds_;
+    bounds_ = bounds;
+    form_->Invalidate(old);
+    form_->Invalidate(bounds_);
+}
+
+void TImage::Create(TForm& form, const Bounds& bounds, const wchar_t* picture, TAlign align, bool stretch) {
+    Place(form, bounds);
+    align_ = align;
+    stretch_ = stretch;
+    picture_ = LoadPictureResource(form.Instance(), picture);
+    if (align == TAlign::alTop) form.AddAligned(*this);
+    Render();
+}
+
+void TImage::SetBounds(const RECT& bounds) {
+    const bool resized = bounds.right - bounds.left != bounds_.right - bounds_.left ||
+                         bounds.bottom - bounds.top != bounds_.bottom - bounds_.top;
+    SetBoundsRect(bounds);
+    if (resized) Render();
+}
+
+// Decodes and scales once per size, so painting is a plain copy.
+void TImage::Render() {
+    const int width = bounds_.right - bounds_.left;
+    const int height = bounds_.bottom - bounds_.top;
+    bitmap_.reset();
+    if (width <= 0 || height <= 0) return;
+    const pictures::Image image = pictures::LoadScaled(picture_, width, height, form_->Colour());
+    bitmap_ = ToBitmap(image);
+    bitmapSize_ = {image.width, image.height};
+}
+
+void TImage::Paint(HDC dc) const {
+    if (!bitmap_) return;
+    MemoryDc source(CreateCompatibleDC(dc));
+    Selection selected(source.get(), bitmap_.get());
+    BitBlt(dc, bounds_.left, bounds_.top, bitmapSize_.cx, bitmapSize_.cy, source.get(), 0, 0, SRCCOPY);
+}
+
+void TLabel::Create(TForm& form, const Bounds& bounds, const wchar_t* caption, const FontSpec& font) {
+    Place(form, bounds);
+    font_ = CreateFontFrom(font);
+    colour_ = font.colour.Resolve();
+    caption_ = caption;
+    AutoSize();
+}
+
+void TLabel::SetCaption(std::wstring caption) {
+    if (caption == caption_) return;
+    caption_ = std::move(caption);
+    const RECT old = bounds_;
+    AutoSize();
+    form_->Invalidate(old);
+}
+
+// The label is as wide as its text and as high as the font's line.
+void TLabel::AutoSize() {
+    ScreenDc screen;
+    Selection selected(screen.get(), font_.get());
+    RECT measured{0, 0, 0, 0};
+    DrawTextW(screen.get(), caption_.c_str(), static_cast<int>(caption_.size()), &measured,
+              DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(screen.get(), &metrics);
+    const RECT sized{bounds_.left, bounds_.top, bounds_.left + (measured.right - measured.left),
+                     bounds_.top + metrics.tmHeight};
+    SetBoundsRect(sized);
+}
+
+void TLabel::Paint(HDC dc) const {
+    Selection selected(dc, font_.get());
+    SetTextColor(dc, colour_);
+    SetBkColor(dc, form_->Colour());
+    SetBkMode(dc, OPAQUE);
+    RECT area = bounds_;
+    ExtTextOutW(dc, area.left, area.top, ETO_OPAQUE, &area, nullptr, 0, nullptr);
+    DrawTextW(dc, caption_.c_str(), static_cast<int>(caption_.size()), &area, DT_SINGLELINE | DT_NOPREFIX);
+}
+
+void TProgressBar::Create(TForm& form, const Bounds& bounds, int min, int max, int position, int tabOrder) {
+    const DWORD style = WS_CHILD | WS_VISIBLE | (tabOrder == 0 ? WS_TABSTOP : 0);
+    HWND bar = CreateWindowExW(0, PROGRESS_CLASSW, L"", style, bounds.left, bounds.top, bounds.width, bounds.height,
+                               form.Handle(), nullptr, form.Instance(), nullptr);
+    Check(bar != nullptr, "CreateWindowEx(progress bar)");
+    window_.reset(bar);
+    SendMessageW(bar, PBM_SETRANGE32, static_cast<WPARAM>(min), static_cast<LPARAM>(max));
+    SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+int TProgressBar::Position() const { return static_cast<int>(SendMessageW(Handle(), PBM_GETPOS, 0, 0)); }
+
+void TProgressBar::SetPosition(int position) { SendMessageW(Handle(), PBM_SETPOS, static_cast<WPARAM>(position), 0); }
+
+TTimer::~TTimer() {
+    if (form_ && enabled_) KillTimer(form_->Handle(), Id());
+}
+
+void TTimer::Create(TForm& form, UINT interval, bool enabled, Handler onTimer) {
+    form_ = &form;
+    interval_ = interval;
+    onTimer_ = std::move(onTimer);
+    form.AddTimer(*this);
+    SetEnabled(enabled);
+}
+
+void TTimer::SetEnabled(bool enabled) {
+    if (enabled == enabled_) return;
+    if (enabled) {
+        Check(SetTimer(form_->Handle(), Id(), interval_, nullptr) != 0, "SetTimer");
+    } else {
+        KillTimer(form_->Handle(), Id());
+    }
+    enabled_ = enabled;
+}
+
+}  // namespace toolkit

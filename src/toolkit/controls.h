@@ -1,0 +1,99 @@
+#pragma once
+// The controls a form is built from. Pictures and labels are drawn by their
+// form (no window of their own, so the form paints everything in one pass
+// without flicker); the progress bar is a common control; the timer is a
+// window-message timer of the form.
+#include "toolkit/handles.h"
+#include "toolkit/layout.h"
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+namespace toolkit {
+
+class TForm;
+
+class TObject {
+public:
+    TObject() = default;
+    TObject(const TObject&) = delete;
+    TObject& operator=(const TObject&) = delete;
+    virtual ~TObject() = default;
+};
+
+// A control without a window: its form paints it in creation order.
+class TGraphicControl : public TObject {
+public:
+    const RECT& BoundsRect() const { return bounds_; }
+    virtual void Paint(HDC dc) const = 0;
+
+protected:
+    void Place(TForm& form, const Bounds& bounds);
+    void SetBoundsRect(const RECT& bounds);
+    TForm* form_ = nullptr;
+    RECT bounds_{};
+};
+
+class TImage : public TGraphicControl {
+public:
+    void Create(TForm& form, const Bounds& bounds, const wchar_t* picture, TAlign align, bool stretch);
+    TAlign Align() const { return align_; }
+    // Moves the picture and scales it anew when its size changes.
+    void SetBounds(const RECT& bounds);
+    void Paint(HDC dc) const override;
+
+private:
+    void Render();
+    std::span<const std::uint8_t> picture_;
+    TAlign align_ = TAlign::alNone;
+    bool stretch_ = true;
+    BitmapHandle bitmap_;
+    SIZE bitmapSize_{};
+};
+
+class TLabel : public TGraphicControl {
+public:
+    void Create(TForm& form, const Bounds& bounds, const wchar_t* caption, const FontSpec& font);
+    const std::wstring& Caption() const { return caption_; }
+    void SetCaption(std::wstring caption);
+    HFONT Font() const { return font_.get(); }
+    void Paint(HDC dc) const override;
+
+private:
+    void AutoSize();
+    std::wstring caption_;
+    FontHandle font_;
+    COLORREF colour_ = 0;
+};
+
+class TProgressBar : public TObject {
+public:
+    void Create(TForm& form, const Bounds& bounds, int min, int max, int position, int tabOrder);
+    HWND Handle() const { return window_.get(); }
+    int Position() const;
+    void SetPosition(int position);
+
+private:
+    WindowHandle window_;
+};
+
+class TTimer : public TObject {
+public:
+    using Handler = std::function<void(TObject& Sender)>;
+    ~TTimer() override;
+    void Create(TForm& form, UINT interval, bool enabled, Handler onTimer);
+    bool Enabled() const { return enabled_; }
+    void SetEnabled(bool enabled);
+    UINT_PTR Id() const { return reinterpret_cast<UINT_PTR>(this); }
+    void Tick() { if (onTimer_) onTimer_(*this); }
+
+private:
+    TForm* form_ = nullptr;
+    UINT interval_ = 0;
+    bool enabled_ = false;
+    Handler onTimer_;
+};
+
+}  // namespace toolkit

@@ -1,0 +1,166 @@
+#include "toolkit/form.h"
+
+#include "toolkit/application.h"
+#include "toolkit/errors.h"
+#include "toolkit/fonts.h"
+#include "toolkit/placement.h"
+
+namespace toolkit {
+
+namespace {
+
+void RegisterClassOnce(HINSTANCE instance, const wchar_t* name, const wchar_t* icon, WNDPROC procedure) {
+    WNDCLASSEXW existing{};
+    existing.cbSize = sizeof existing;
+    if (GetClassInfoExW(instance, name, &existing)) return;
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_DBLCLKS;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    windowClass.lpszClassName = name;
+    if (icon) {
+        windowClass.hIcon = static_cast<HICON>(LoadImageW(instance, icon, IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+        windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance, icon, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                            GetSystemMetrics(SM_CYSMICON), 0));
+    }
+    Check(RegisterClassExW(&windowClass) != 0, "RegisterClassEx");
+}
+
+}  // namespace
+
+TForm::~TForm() {
+    // The controls are gone by now; the window must not reach them.
+    if (window_) SetWindowLongPtrW(window_.get(), GWLP_USERDATA, 0);
+}
+
+HINSTANCE TForm::Instance() const { return GetModuleHandleW(nullptr); }
+
+void TForm::CreateWindowFrom(const WindowSpec& spec) {
+    RegisterClassOnce(Instance(), spec.windowClass, spec.icon, WindowProc);
+    font_ = CreateFontFrom(spec.font);
+    // No caption and no frame: the outer size is the client size. The system
+    // menu style keeps the taskbar button's Close working.
+    const DWORD style = WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX;
+    const DWORD exStyle = application_.MainFormOnTaskBar ? WS_EX_APPWINDOW : 0;
+    HWND window = CreateWindowExW(exStyle, spec.windowClass, spec.caption, style, 0, 0, spec.clientWidth,
+                                  spec.clientHeight, nullptr, nullptr, Instance(), this);
+    Check(window != nullptr, "CreateWindowEx");  // WM_NCCREATE has taken ownership
+}
+
+LRESULT CALLBACK TForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        auto* form = static_cast<TForm*>(create->lpCreateParams);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+        form->window_.reset(window);
+    }
+    auto* form = reinterpret_cast<TForm*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!form) return DefWindowProcW(window, message, wParam, lParam);
+    LRESULT result = 0;
+    form->application_.Guard([&] { result = form->HandleMessage(message, wParam, lParam); });
+    return result;
+}
+
+LRESULT TForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_ERASEBKGND:
+            return 1;  // WM_PAINT covers every pixel
+        case WM_PAINT:
+            Paint();
+            return 0;
+        case WM_SIZE:
+            Realign();
+            break;
+        case WM_TIMER:
+            HandleTimer(wParam);
+            return 0;
+        case WM_CLOSE:
+            HandleClose();
+            return 0;
+        case WM_NCDESTROY:
+            SetWindowLongPtrW(window_.get(), GWLP_USERDATA, 0);
+            (void)window_.release();
+            break;
+    }
+    return DefWindowProcW(window_.get(), message, wParam, lParam);
+}
+
+void TForm::Show(int showCommand) {
+    if (!shown_) {
+        RECT frame;
+        GetWindowRect(Handle(), &frame);
+        const POINT corner = CentredOn(DesktopRect(), {frame.right - frame.left, frame.bottom - frame.top});
+        SetWindowPos(Handle(), nullptr, corner.x, corner.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        shown_ = true;
+    }
+    ShowWindow(Handle(), showCommand);
+    UpdateWindow(Handle());
+}
+
+void TForm::Repaint() {
+    RedrawWindow(Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+}
+
+void TForm::Invalidate(const RECT& area) { InvalidateRect(Handle(), &area, FALSE); }
+
+void TForm::Close() { SendMessageW(Handle(), WM_CLOSE, 0, 0); }
+
+void TForm::Paint() {
+    PaintScope paint(Handle());
+    RECT client;
+    GetClientRect(Handle(), &client);
+    const int width = client.right - client.left;
+    const int height = client.bottom - client.top;
+    if (width <= 0 || height <= 0) return;
+    // One off-screen pass, then one copy: nothing flickers when labels change.
+    MemoryDc buffer(CreateCompatibleDC(paint.dc()));
+    BitmapHandle surface(CreateCompatibleBitmap(paint.dc(), width, height));
+    Check(buffer && surface, "CreateCompatibleBitmap");
+    Selection selected(buffer.get(), surface.get());
+    SetDCBrushColor(buffer.get(), Colour());
+    FillRect(buffer.get(), &client, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+    for (const TGraphicControl* control : graphics_) {
+        RECT overlap;
+        if (IntersectRect(&overlap, &control->BoundsRect(), &paint.area())) control->Paint(buffer.get());
+    }
+    const RECT& area = paint.area();
+    BitBlt(paint.dc(), area.left, area.top, area.right - area.left, area.bottom - area.top, buffer.get(), area.left,
+           area.top, SRCCOPY);
+}
+
+void TForm::Realign() {
+    RECT client;
+    GetClientRect(Handle(), &client);
+    if (client.right <= 0) return;  // minimised
+    for (TImage* image : aligned_) {
+        RECT bounds = image->BoundsRect();
+        bounds.left = client.left;
+        bounds.right = client.right;
+        bounds.bottom = client.top + (bounds.bottom - bounds.top);
+        bounds.top = client.top;
+        image->SetBounds(bounds);
+    }
+}
+
+void TForm::HandleClose() {
+    TCloseAction action = TCloseAction::caHide;
+    if (onClose_) onClose_(*this, action);
+    if (application_.MainForm() == this) {
+        // Closing the main form ends the application whatever the handler chose.
+        application_.Terminate();
+        return;
+    }
+    if (action == TCloseAction::caHide || action == TCloseAction::caFree) ShowWindow(Handle(), SW_HIDE);
+    if (action == TCloseAction::caMinimize) ShowWindow(Handle(), SW_MINIMIZE);
+}
+
+void TForm::HandleTimer(UINT_PTR id) {
+    if (application_.ShowingError()) return;
+    for (TTimer* timer : timers_) {
+        if (timer->Id() == id && timer->Enabled()) timer->Tick();
+    }
+}
+
+}  // namespace toolkit
