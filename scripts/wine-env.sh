@@ -90,5 +90,10 @@ display_stop() {
 }
 
 # One wineserver for a whole run: each wine start then costs far less.
-wineserver_start() { "$WINESERVER" -p; }
+# The services Wine starts with its first program inherit that program's
+# output; start them here with none, so a test runner never waits on them.
+wineserver_start() {
+  "$WINESERVER" -p
+  "$WINE" cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
+}
 wineserver_stop() { "$WINESERVER" -k 2>/dev/null || true; "$WINESERVER" -w 2>/dev/null || true; }

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds the launcher and its tests: build/i686 holds the shipped 32-bit
+# VELQUOR.exe; on a machine that cannot run 32-bit code under Wine,
+# build/x86_64 holds the same sources built for the tests to run.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/wine-env.sh"
+
+build_arch() {
+  local arch=$1
+  bash "$root/scripts/build-libjpeg.sh" "$arch"
+  if [ ! -f "$build_dir/$arch/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$build_dir/$arch" -G "Unix Makefiles" \
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw.cmake" -DVELQUOR_ARCH="$arch" \
+      -DVELQUOR_DEPS="$build_dir/deps" >/dev/null
+  fi
+  cmake --build "$build_dir/$arch" -j"$(nproc)"
+}
+
+build_arch i686
+runnable=$(runnable_arch)
+[ "$runnable" = i686 ] || build_arch "$runnable"
+echo "build: $build_dir/i686/src/main/VELQUOR.exe (shipped)"
+[ "$runnable" = i686 ] || echo "build: $build_dir/$runnable (tests run this build: this machine runs no 32-bit code)"
