@@ -1,0 +1,255 @@
+#!/usr/bin/env python3
+"""Checks the launcher's PE image for the properties its hardening relies on.
+
+usage: pe_check.py EXE --arch i686|x86_64 [--xref LINK_MAP]
+
+Reads the headers itself (stdlib only), so it checks the bytes Windows loads,
+not what the build files say they asked for.
+"""
+import argparse
+import re
+import struct
+import sys
+
+MAX_SIZE = 1024 * 1024
+
+# Windows' KnownDLLs (plus ntdll, always mapped first): the loader takes these
+# from system32 whatever sits beside the exe. Anything else, comctl32 included,
+# can be planted next to the program.
+SYSTEM_DLLS = {
+    "ntdll.dll", "kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll", "advapi32.dll",
+    "shell32.dll", "ole32.dll", "oleaut32.dll", "comdlg32.dll", "shlwapi.dll", "imm32.dll",
+    "rpcrt4.dll", "sechost.dll", "setupapi.dll", "ws2_32.dll", "psapi.dll", "normaliz.dll",
+    "nsi.dll", "wldap32.dll", "imagehlp.dll", "combase.dll", "clbcatq.dll", "coml2.dll",
+    "gdiplus.dll", "msctf.dll", "shcore.dll", "difxapi.dll",
+}
+
+MACHINES = {"i686": (0x14C, 0x10B, "PE32 / Intel 386"), "x86_64": (0x8664, 0x20B, "PE32+ / x86-64")}
+
+SCN_WRITE, SCN_EXECUTE, SCN_CODE = 0x80000000, 0x20000000, 0x00000020
+DLL_HIGH_ENTROPY_VA, DLL_DYNAMIC_BASE, DLL_NX_COMPAT = 0x20, 0x40, 0x100
+DIR_IMPORT, DIR_RESOURCE, DIR_BASERELOC, DIR_DELAY_IMPORT = 1, 2, 5, 13
+RT_VERSION, RT_MANIFEST = 16, 24
+
+EXPECTED_STRINGS = {
+    "FileVersion": "1.0.0.0",
+    "ProductVersion": "1.0.0.0",
+    "FileDescription": "VELQUOR",
+    "ProductName": "VELQUOR",
+}
+
+
+class Image:
+    def __init__(self, data):
+        self.data = data
+        if data[:2] != b"MZ":
+            raise ValueError("no MZ header")
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        if data[pe:pe + 4] != b"PE\0\0":
+            raise ValueError("no PE signature")
+        (self.machine, count, _, _, _, opt_size, self.characteristics) = struct.unpack_from("<HHIIIHH", data, pe + 4)
+        opt = pe + 24
+        self.magic = struct.unpack_from("<H", data, opt)[0]
+        plus = self.magic == 0x20B
+        self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, opt + 68)
+        dirs_at = opt + (112 if plus else 96)
+        n_dirs = struct.unpack_from("<I", data, dirs_at - 4)[0]
+        self.dirs = [struct.unpack_from("<II", data, dirs_at + 8 * i) for i in range(n_dirs)]
+        self.sections = []
+        for i in range(count):
+            at = opt + opt_size + 40 * i
+            name = data[at:at + 8].rstrip(b"\0").decode("ascii", "replace")
+            vsize, vaddr, rsize, raddr = struct.unpack_from("<IIII", data, at + 8)
+            flags = struct.unpack_from("<I", data, at + 36)[0]
+            self.sections.append((name, vaddr, max(vsize, rsize), raddr, rsize, flags))
+        self.plus = plus
+
+    def directory(self, index):
+        return self.dirs[index] if index < len(self.dirs) else (0, 0)
+
+    def offset(self, rva):
+        for _, vaddr, span, raddr, rsize, _ in self.sections:
+            if vaddr <= rva < vaddr + span and rva - vaddr < rsize:
+                return raddr + rva - vaddr
+        raise ValueError(f"RVA {rva:#x} is in no section's file data")
+
+    def cstring(self, rva):
+        at = self.offset(rva)
+        return self.data[at:self.data.index(b"\0", at)].decode("ascii", "replace")
+
+    def imports(self):
+        names = []
+        rva, size = self.directory(DIR_IMPORT)
+        if rva:
+            at = self.offset(rva)
+            while True:
+                fields = struct.unpack_from("<IIIII", self.data, at)
+                if not any(fields):
+                    break
+                names.append(self.cstring(fields[3]))
+                at += 20
+        rva, size = self.directory(DIR_DELAY_IMPORT)
+        if rva:
+            at = self.offset(rva)
+            while True:
+                fields = struct.unpack_from("<8I", self.data, at)
+                if not any(fields):
+                    break
+                names.append(self.cstring(fields[1]) + " (delay-loaded)")
+                at += 32
+        return names
+
+    def resource(self, type_id):
+        """The first language's data of the first entry of a resource type."""
+        root_rva, _ = self.directory(DIR_RESOURCE)
+        if not root_rva:
+            return None
+        base = self.offset(root_rva)
+
+        def entries(table):
+            named, ids = struct.unpack_from("<HH", self.data, base + table + 12)
+            for i in range(named + ids):
+                yield struct.unpack_from("<II", self.data, base + table + 16 + 8 * i)
+
+        def first_child(table, want=None):
+            for ident, target in entries(table):
+                if want is None or (not ident & 0x80000000 and ident == want):
+                    return target
+            return None
+
+        node = first_child(0, type_id)
+        for _ in range(2):  # name level, then language level
+            if node is None or not node & 0x80000000:
+                return None
+            node = first_child(node & 0x7FFFFFFF)
+        if node is None or node & 0x80000000:
+            return None
+        data_rva, size = struct.unpack_from("<II", self.data, base + node)
+        at = self.offset(data_rva)
+        return self.data[at:at + size]
+
+
+def version_info(block):
+    """(fixed file and product versions, {string name: value}) of a VS_VERSIONINFO."""
+    strings = {}
+    fixed = None
+
+    # Depth 0: VS_VERSION_INFO; 1: StringFileInfo (VarFileInfo skipped);
+    # 2: a string table per language; 3: its strings.
+    def walk_root():
+        length, value_length, _ = struct.unpack_from("<HHH", block, 0)
+        key_end = 6
+        while block[key_end:key_end + 2] != b"\0\0":
+            key_end += 2
+        value_at = (key_end + 2 + 3) & ~3
+        nonlocal fixed
+        if value_length >= 52:
+            sig, _, fms, fls, pms, pls = struct.unpack_from("<6I", block, value_at)
+            if sig == 0xFEEF04BD:
+                fixed = ((fms >> 16, fms & 0xFFFF, fls >> 16, fls & 0xFFFF),
+                         (pms >> 16, pms & 0xFFFF, pls >> 16, pls & 0xFFFF))
+        children_of(((value_at + value_length + 3) & ~3), min(length, len(block)), 1)
+
+    def children_of(at, end, depth):
+        while at + 6 <= end:
+            length, value_length, kind = struct.unpack_from("<HHH", block, at)
+            if length == 0:
+                break
+            stop = min(at + length, end)
+            key_end = at + 6
+            while block[key_end:key_end + 2] != b"\0\0":
+                key_end += 2
+            key = block[at + 6:key_end].decode("utf-16-le")
+            value_at = (key_end + 2 + 3) & ~3
+            value_bytes = value_length * 2 if kind == 1 else value_length
+            if depth == 3 and kind == 1:
+                strings[key] = block[value_at:value_at + value_bytes].decode("utf-16-le").split("\0")[0]
+            elif depth < 3 and (depth > 1 or key == "StringFileInfo"):
+                children_of((value_at + value_bytes + 3) & ~3, stop, depth + 1)
+            at = (stop + 3) & ~3
+
+    walk_root()
+    return fixed, strings
+
+
+def stack_protector_problems(data, xref_path):
+    problems = []
+    # The fail handler's message is only linked when code calls it (static link).
+    if b"stack smashing detected" not in data:
+        problems.append("no stack-protector failure handler linked in")
+    if xref_path:
+        # --cref lists each symbol with the objects that reference it; our own
+        # objects (built by CMake) must read the canary.
+        text = open(xref_path, encoding="utf-8", errors="replace").read()
+        users = set()
+        for m in re.finditer(r"^_{1,3}stack_chk_(?:guard|fail)\s+\S+\n((?:[ \t]+\S+\n)*)", text, re.M):
+            # Our objects are named relative to the build; the toolchain's are absolute.
+            users.update(line.strip() for line in m.group(1).splitlines() if not line.strip().startswith("/"))
+        if not users:
+            problems.append(f"no object of ours references __stack_chk_guard/__stack_chk_fail in {xref_path}")
+        else:
+            print(f"  {len(users)} objects of ours read the stack canary:", *sorted(users), sep="\n    ")
+    return problems
+
+
+def check(path, arch, xref):
+    data = open(path, "rb").read()
+    problems = []
+    image = Image(data)
+    machine, magic, label = MACHINES[arch]
+    if (image.machine, image.magic) != (machine, magic):
+        problems.append(f"not {label}: machine {image.machine:#x}, optional header magic {image.magic:#x}")
+    if image.subsystem != 2:
+        problems.append(f"subsystem {image.subsystem}, not the GUI subsystem (2)")
+    for flag, name in ((DLL_DYNAMIC_BASE, "DYNAMIC_BASE"), (DLL_NX_COMPAT, "NX_COMPAT")) + \
+            (((DLL_HIGH_ENTROPY_VA, "HIGH_ENTROPY_VA"),) if arch == "x86_64" else ()):
+        if not image.dll_characteristics & flag:
+            problems.append(f"DllCharacteristics lacks {name}")
+    # DYNAMIC_BASE without relocations means Windows cannot move the image.
+    if image.characteristics & 0x1 or not image.directory(DIR_BASERELOC)[1]:
+        problems.append("no base relocations: the image cannot be relocated for ASLR")
+    for name, _, _, _, _, flags in image.sections:
+        if flags & SCN_WRITE and flags & (SCN_EXECUTE | SCN_CODE):
+            problems.append(f"section {name} is both writable and executable ({flags:#010x})")
+    for dll in image.imports():
+        if dll.lower() not in SYSTEM_DLLS:
+            problems.append(f"imports {dll}, which Windows would look for beside the exe")
+    if len(data) > MAX_SIZE:
+        problems.append(f"{len(data)} bytes, more than {MAX_SIZE}")
+    problems += stack_protector_problems(data, xref)
+
+    block = image.resource(RT_VERSION)
+    if block is None:
+        problems.append("no version resource")
+    else:
+        fixed, strings = version_info(block)
+        if fixed != ((1, 0, 0, 0), (1, 0, 0, 0)):
+            problems.append(f"fixed file/product version {fixed}, not 1.0.0.0")
+        for key, want in EXPECTED_STRINGS.items():
+            if strings.get(key) != want:
+                problems.append(f"version string {key} is {strings.get(key)!r}, not {want!r}")
+    manifest = image.resource(RT_MANIFEST)
+    if manifest is None or b'level="asInvoker"' not in manifest:
+        problems.append("no manifest asking to run asInvoker")
+    return problems
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("exe")
+    parser.add_argument("--arch", choices=sorted(MACHINES), required=True)
+    parser.add_argument("--xref", help="linker map written with --cref")
+    args = parser.parse_args()
+    try:
+        problems = check(args.exe, args.arch, args.xref)
+    except (ValueError, struct.error, IndexError) as error:
+        problems = [f"unreadable PE image: {error}"]
+    for problem in problems:
+        print(f"FAIL {args.exe}: {problem}")
+    if not problems:
+        print(f"ok {args.exe}")
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
