@@ -1,0 +1,375 @@
+// Benchmark driver, run under Wine: starts the launcher and a bare window
+// itself (interleaved), watches them from outside with QueryPerformanceCounter,
+// times the launcher's picture code in-process, and prints one table plus JSON.
+#include <windows.h>
+#include <commctrl.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "pictures/image.h"
+
+namespace {
+
+double g_freq = 0;
+double Now() {
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) * 1000.0 / g_freq;  // ms
+}
+double Ticks(long long t) { return static_cast<double>(t) * 1000.0 / g_freq; }
+
+constexpr double kNaN = NAN;
+
+struct Run {
+    double ready = kNaN;       // process start -> WaitForInputIdle
+    double window = kNaN;      // process start -> first seen by FindWindow
+    double pos10 = kNaN;       // process start -> PBM_GETPOS first reads >= 10
+    double pos30 = kNaN;       // ... first reads >= 30
+    double pix10 = kNaN;       // process start -> bar fill seen on screen at 10 %
+    double pix30 = kNaN;       // ... at 30 %
+    double product = kNaN;     // process start -> stand-in product started
+    double exit = kNaN;        // process start -> process handle signalled
+    double cpu = kNaN;         // user+kernel ms
+    double peakWs = kNaN, pagefileUp = kNaN, pagefileEnd = kNaN, peakPagefile = kNaN;  // MiB
+    DWORD exitCode = 0;
+};
+
+double MiB(SIZE_T bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
+
+struct Finder {
+    DWORD pid;
+    const wchar_t* cls;
+    HWND found;
+};
+BOOL CALLBACK FindTop(HWND window, LPARAM param) {
+    auto* f = reinterpret_cast<Finder*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    wchar_t name[64];
+    if (pid == f->pid && GetClassNameW(window, name, 64) && lstrcmpW(name, f->cls) == 0) {
+        f->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+std::wstring g_stamp;
+
+Run RunOnce(const std::wstring& exe, const wchar_t* windowClass, bool watchBar) {
+    Run r;
+    DeleteFileW(g_stamp.c_str());
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    std::wstring cmd = L"\"" + exe + L"\"";
+    const double start = Now();
+    if (!CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        fwprintf(stderr, L"driver: cannot start %ls (%lu)\n", exe.c_str(), GetLastError());
+        return r;
+    }
+    if (WaitForInputIdle(pi.hProcess, 10000) == 0) r.ready = Now() - start;
+    HDC screen = GetDC(nullptr);
+    HWND window = nullptr, bar = nullptr;
+    POINT at10{}, at30{};
+    COLORREF empty10 = CLR_INVALID, empty30 = CLR_INVALID;
+    double upSampleAt = kNaN;
+    for (;;) {
+        const double t = Now() - start;
+        if (WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0) {
+            r.exit = t;
+            break;
+        }
+        if (t > 15000) {
+            TerminateProcess(pi.hProcess, 99);
+            break;
+        }
+        if (!window) {
+            Finder f{pi.dwProcessId, windowClass, nullptr};
+            EnumWindows(FindTop, reinterpret_cast<LPARAM>(&f));
+            if (f.found && IsWindowVisible(f.found)) {
+                window = f.found;
+                r.window = t;
+                upSampleAt = t + 500;
+            }
+        }
+        if (window && !bar) {
+            bar = FindWindowExW(window, nullptr, PROGRESS_CLASSW, nullptr);
+            if (bar) {
+                RECT rc;
+                GetWindowRect(bar, &rc);
+                const int inner = rc.right - rc.left - 4;  // sunken edge
+                at10 = {rc.left + 2 + inner * 5 / 100, (rc.top + rc.bottom) / 2};
+                at30 = {rc.left + 2 + inner * 20 / 100, (rc.top + rc.bottom) / 2};
+            }
+        }
+        if (watchBar && bar) {
+            DWORD_PTR pos = 0;
+            if (SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 5, &pos)) {
+                const double seen = Now() - start;
+                if (pos >= 10 && std::isnan(r.pos10)) r.pos10 = seen;
+                if (pos >= 30 && std::isnan(r.pos30)) r.pos30 = seen;
+            }
+            const COLORREF c10 = GetPixel(screen, at10.x, at10.y), c30 = GetPixel(screen, at30.x, at30.y);
+            if (empty10 == CLR_INVALID && t < 900) empty10 = c10, empty30 = c30;
+            if (empty10 != CLR_INVALID && c10 != empty10 && std::isnan(r.pix10)) r.pix10 = t;
+            if (empty30 != CLR_INVALID && c30 != empty30 && std::isnan(r.pix30)) r.pix30 = t;
+        }
+        PROCESS_MEMORY_COUNTERS pmc{};
+        pmc.cb = sizeof pmc;
+        if (GetProcessMemoryInfo(pi.hProcess, &pmc, sizeof pmc)) {
+            r.peakWs = MiB(pmc.PeakWorkingSetSize);
+            r.peakPagefile = MiB(pmc.PeakPagefileUsage);
+            r.pagefileEnd = MiB(pmc.PagefileUsage);
+            if (std::isnan(r.pagefileUp) && !std::isnan(upSampleAt) && t >= upSampleAt)
+                r.pagefileUp = MiB(pmc.PagefileUsage);
+        }
+        Sleep(1);
+    }
+    ReleaseDC(nullptr, screen);
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    GetExitCodeProcess(pi.hProcess, &r.exitCode);
+    FILETIME created, exited, kernel, user;
+    if (GetProcessTimes(pi.hProcess, &created, &exited, &kernel, &user)) {
+        auto ms = [](FILETIME f) {
+            return static_cast<double>((static_cast<unsigned long long>(f.dwHighDateTime) << 32) | f.dwLowDateTime) / 1e4;
+        };
+        r.cpu = ms(kernel) + ms(user);
+    }
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    // The product may still be writing its stamp.
+    for (int i = 0; i < 200; ++i) {
+        std::ifstream in(std::filesystem::path(g_stamp), std::ios::binary);
+        long long stamp = 0;
+        if (in.read(reinterpret_cast<char*>(&stamp), sizeof stamp)) {
+            r.product = Ticks(stamp) - start;
+            break;
+        }
+        if (!watchBar) break;
+        Sleep(10);
+    }
+    return r;
+}
+
+struct Stat {
+    double median = kNaN, p10 = kNaN, p90 = kNaN;
+    int n = 0;
+};
+Stat Summarise(std::vector<double> v) {
+    v.erase(std::remove_if(v.begin(), v.end(), [](double x) { return std::isnan(x); }), v.end());
+    Stat s;
+    s.n = static_cast<int>(v.size());
+    if (v.empty()) return s;
+    std::sort(v.begin(), v.end());
+    auto at = [&](double q) {  // linear interpolation between closest ranks
+        const double pos = q * static_cast<double>(v.size() - 1);
+        const size_t lo = static_cast<size_t>(pos);
+        const size_t hi = std::min(lo + 1, v.size() - 1);
+        return v[lo] + (v[hi] - v[lo]) * (pos - static_cast<double>(lo));
+    };
+    s.median = at(0.5), s.p10 = at(0.1), s.p90 = at(0.9);
+    return s;
+}
+
+std::vector<unsigned char> ReadAll(const std::wstring& path) {
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+double FileSize(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA d{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &d)) return kNaN;
+    return static_cast<double>((static_cast<unsigned long long>(d.nFileSizeHigh) << 32) | d.nFileSizeLow);
+}
+
+std::string Num(double x) {
+    if (std::isnan(x)) return "null";
+    char b[32];
+    snprintf(b, sizeof b, "%.3f", x);
+    return b;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 10) {
+        fwprintf(stderr, L"usage: driver launcher.exe bare.exe product.exe banner.jpg logo.png shipped.exe N out.json arch\n");
+        return 2;
+    }
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    g_freq = static_cast<double>(f.QuadPart);
+    const std::wstring launcher = argv[1], bare = argv[2], product = argv[3], banner = argv[4], logo = argv[5],
+                       shipped = argv[6];
+    const int n = _wtoi(argv[7]);
+    const std::wstring json = argv[8];
+    char arch[32];
+    WideCharToMultiByte(CP_UTF8, 0, argv[9], -1, arch, sizeof arch, nullptr, nullptr);
+
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    g_stamp = std::wstring(temp) + L"velquor-bench-stamp.bin";
+    SetEnvironmentVariableW(L"VELQUOR_BENCH_STAMP", g_stamp.c_str());
+
+    // The launcher's product path; keep whatever the tests left there.
+    const std::wstring productDir = L"C:\\VELQUOR", productPath = productDir + L"\\NORVASK.exe",
+                       saved = productPath + L".bench-saved";
+    CreateDirectoryW(productDir.c_str(), nullptr);
+    const bool hadProduct = MoveFileExW(productPath.c_str(), saved.c_str(), MOVEFILE_REPLACE_EXISTING);
+
+    std::map<std::string, std::vector<Run>> runs;
+    for (int i = 0; i < n; ++i) {
+        CopyFileW(product.c_str(), productPath.c_str(), FALSE);
+        runs["launcher"].push_back(RunOnce(launcher, L"Tfrm_abertura", true));
+        DeleteFileW(productPath.c_str());
+        runs["launcher_noproduct"].push_back(RunOnce(launcher, L"Tfrm_abertura", true));
+        runs["bare"].push_back(RunOnce(bare, L"VelquorBenchBare", false));
+        fwprintf(stderr, L"\rdriver: run %d/%d", i + 1, n);
+    }
+    fwprintf(stderr, L"\n");
+    DeleteFileW(productPath.c_str());
+    if (hadProduct) MoveFileExW(saved.c_str(), productPath.c_str(), MOVEFILE_REPLACE_EXISTING);
+    DeleteFileW(g_stamp.c_str());
+
+    // The picture code, exactly as the launcher calls it.
+    const auto bannerBytes = ReadAll(banner), logoBytes = ReadAll(logo);
+    std::vector<double> tBanner, tLogo, tBoth;
+    double firstBoth = kNaN;
+    for (int i = 0; i < std::max(n, 5); ++i) {
+        const double a = Now();
+        auto b = pictures::LoadScaled(bannerBytes, 729, 105, 0xFFFFFF);
+        const double m = Now();
+        auto l = pictures::LoadScaled(logoBytes, 202, 170, 0xFFFFFF);
+        const double e = Now();
+        if (i == 0) firstBoth = e - a;
+        tBanner.push_back(m - a), tLogo.push_back(e - m), tBoth.push_back(e - a);
+    }
+
+    struct Metric {
+        std::string key, label, unit;
+        Stat stat;
+    };
+    std::vector<Metric> metrics;
+    auto add = [&](std::string key, std::string label, std::string unit, std::vector<double> v) {
+        metrics.push_back({std::move(key), std::move(label), std::move(unit), Summarise(std::move(v))});
+    };
+    auto col = [&](const char* which, auto field) {
+        std::vector<double> v;
+        for (const Run& r : runs[which]) v.push_back(field(r));
+        return v;
+    };
+    auto diff = [&](const char* which, auto a, auto b) {
+        std::vector<double> v;
+        for (const Run& r : runs[which]) v.push_back(a(r) - b(r));
+        return v;
+    };
+    add("ready_launcher", "ready (start->input idle), launcher", "ms", col("launcher", [](const Run& r) { return r.ready; }));
+    add("ready_bare", "ready (start->input idle), bare", "ms", col("bare", [](const Run& r) { return r.ready; }));
+    add("window_launcher", "window seen, launcher", "ms", col("launcher", [](const Run& r) { return r.window; }));
+    add("window_bare", "window seen, bare", "ms", col("bare", [](const Run& r) { return r.window; }));
+    add("first_tick_getpos", "first tick: window->PBM_GETPOS 10", "ms",
+        diff("launcher", [](const Run& r) { return r.pos10; }, [](const Run& r) { return r.window; }));
+    add("first_tick_screen", "first tick: window->10 % on screen", "ms",
+        diff("launcher", [](const Run& r) { return r.pix10; }, [](const Run& r) { return r.window; }));
+    add("hold_10_30_getpos", "hold 10->30 (PBM_GETPOS)", "ms",
+        diff("launcher", [](const Run& r) { return r.pos30; }, [](const Run& r) { return r.pos10; }));
+    add("hold_10_30_screen", "hold 10->30 (screen)", "ms",
+        diff("launcher", [](const Run& r) { return r.pix30; }, [](const Run& r) { return r.pix10; }));
+    add("hold_30_product_screen", "hold 30->product start (screen)", "ms",
+        diff("launcher", [](const Run& r) { return r.product; }, [](const Run& r) { return r.pix30; }));
+    add("hold_30_product_getpos", "hold 30->product start (PBM_GETPOS)", "ms",
+        diff("launcher", [](const Run& r) { return r.product; }, [](const Run& r) { return r.pos30; }));
+    add("product_start", "start->product start", "ms", col("launcher", [](const Run& r) { return r.product; }));
+    add("exit_launcher", "start->exit, product present", "ms", col("launcher", [](const Run& r) { return r.exit; }));
+    add("exit_noproduct", "start->exit, no product", "ms", col("launcher_noproduct", [](const Run& r) { return r.exit; }));
+    add("exit_bare", "start->exit, bare", "ms", col("bare", [](const Run& r) { return r.exit; }));
+    add("cpu_launcher", "CPU user+kernel, launcher (no product)", "ms", col("launcher_noproduct", [](const Run& r) { return r.cpu; }));
+    add("cpu_bare", "CPU user+kernel, bare", "ms", col("bare", [](const Run& r) { return r.cpu; }));
+    add("peak_ws_launcher", "peak working set, launcher", "MiB", col("launcher_noproduct", [](const Run& r) { return r.peakWs; }));
+    add("peak_ws_bare", "peak working set, bare", "MiB", col("bare", [](const Run& r) { return r.peakWs; }));
+    add("pagefile_up_launcher", "PagefileUsage window up, launcher", "MiB", col("launcher_noproduct", [](const Run& r) { return r.pagefileUp; }));
+    add("pagefile_up_bare", "PagefileUsage window up, bare", "MiB", col("bare", [](const Run& r) { return r.pagefileUp; }));
+    add("pagefile_end_launcher", "PagefileUsage last sample, launcher", "MiB", col("launcher_noproduct", [](const Run& r) { return r.pagefileEnd; }));
+    add("pagefile_end_bare", "PagefileUsage last sample, bare", "MiB", col("bare", [](const Run& r) { return r.pagefileEnd; }));
+    add("peak_pagefile_launcher", "peak PagefileUsage, launcher", "MiB", col("launcher_noproduct", [](const Run& r) { return r.peakPagefile; }));
+    add("peak_pagefile_bare", "peak PagefileUsage, bare", "MiB", col("bare", [](const Run& r) { return r.peakPagefile; }));
+    add("pictures_banner", "LoadScaled banner 960x209->729x105", "ms", tBanner);
+    add("pictures_logo", "LoadScaled logo 989x989->202x170", "ms", tLogo);
+    add("pictures_both", "LoadScaled both", "ms", tBoth);
+
+    std::map<std::string, double> med;
+    for (const Metric& m : metrics) med[m.key] = m.stat.median;
+    const double readyRatio = med["ready_launcher"] / med["ready_bare"];
+    const double cpuDelta = med["cpu_launcher"] - med["cpu_bare"];
+    const double memDelta = med["pagefile_up_launcher"] - med["pagefile_up_bare"];
+    const double sizeRun = FileSize(launcher), sizeShipped = FileSize(shipped);
+    const double sizeBare = FileSize(bare);
+    int badExit = 0;
+    for (auto& [k, v] : runs)
+        for (const Run& r : v) badExit += (r.exitCode != 0);
+
+    printf("VELQUOR benchmark: N=%d, Wine, %s build run (medians; spread p10-p90)\n\n", n, arch);
+    printf("%-42s %10s %21s %4s\n", "metric", "median", "p10 - p90", "n");
+    for (const Metric& m : metrics)
+        printf("%-42s %7.1f %-3s %9.1f - %-9.1f %4d\n", m.label.c_str(), m.stat.median, m.unit.c_str(), m.stat.p10,
+               m.stat.p90, m.stat.n);
+    printf("%-42s %7.1f ms\n", "LoadScaled both, first (cold) call", firstBoth);
+    printf("%-42s %7.0f KiB\n", "VELQUOR.exe size, run build", sizeRun / 1024);
+    printf("%-42s %7.0f KiB\n", "VELQUOR.exe size, shipped i686", sizeShipped / 1024);
+    printf("%-42s %7.0f KiB\n", "bare.exe size", sizeBare / 1024);
+    printf("%-42s %7d\n", "runs with a nonzero exit code", badExit);
+
+    struct Target {
+        const char* name;
+        double value;
+        bool met;
+        const char* goal;
+    };
+    const double tick = std::isnan(med["first_tick_screen"]) ? med["first_tick_getpos"] : med["first_tick_screen"];
+    const double hold1 = std::isnan(med["hold_10_30_screen"]) ? med["hold_10_30_getpos"] : med["hold_10_30_screen"];
+    const double hold2 = std::isnan(med["hold_30_product_screen"]) ? med["hold_30_product_getpos"] : med["hold_30_product_screen"];
+    const Target targets[] = {
+        {"ready ratio launcher/bare", readyRatio, readyRatio <= 1.25, "<= 1.25"},
+        {"first tick (ms)", tick, std::fabs(tick - 1000) <= 20, "1000 +- 20"},
+        {"hold 10->30 (ms)", hold1, std::fabs(hold1 - 100) <= 10, "100 +- 10"},
+        {"hold 30->product (ms)", hold2, std::fabs(hold2 - 100) <= 10, "100 +- 10"},
+        {"exit, no product (ms)", med["exit_noproduct"], med["exit_noproduct"] <= 1300, "<= 1300"},
+        {"CPU launcher-bare (ms)", cpuDelta, cpuDelta <= 40, "<= 40"},
+        {"committed launcher-bare (MiB)", memDelta, memDelta <= 2, "<= 2"},
+        {"pictures both (ms)", med["pictures_both"], med["pictures_both"] <= 20, "<= 20"},
+        {"exe run build (KiB)", sizeRun / 1024, sizeRun <= 1048576, "<= 1024"},
+        {"exe shipped i686 (KiB)", sizeShipped / 1024, sizeShipped <= 1048576, "<= 1024"},
+    };
+    printf("\n%-32s %10s %12s  %s\n", "target", "value", "goal", "met");
+    for (const Target& t : targets)
+        printf("%-32s %10.2f %12s  %s\n", t.name, t.value, t.goal, std::isnan(t.value) ? "n/a" : t.met ? "yes" : "NO");
+
+    std::ofstream out{std::filesystem::path(json)};
+    out << "{\n  \"n\": " << n << ",\n  \"arch\": \"" << arch << "\",\n  \"metrics\": {\n";
+    for (size_t i = 0; i < metrics.size(); ++i) {
+        const Metric& m = metrics[i];
+        out << "    \"" << m.key << "\": {\"unit\": \"" << m.unit << "\", \"median\": " << Num(m.stat.median)
+            << ", \"p10\": " << Num(m.stat.p10) << ", \"p90\": " << Num(m.stat.p90) << ", \"n\": " << m.stat.n << "}"
+            << (i + 1 < metrics.size() ? ",\n" : "\n");
+    }
+    out << "  },\n  \"pictures_first_call_ms\": " << Num(firstBoth) << ",\n  \"exe_bytes\": {\"" << arch
+        << "\": " << Num(sizeRun) << ", \"i686\": " << Num(sizeShipped) << ", \"bare\": " << Num(sizeBare)
+        << "},\n  \"nonzero_exits\": " << badExit << ",\n  \"targets\": {\n";
+    for (size_t i = 0; i < std::size(targets); ++i) {
+        const Target& t = targets[i];
+        out << "    \"" << t.name << "\": {\"value\": " << Num(t.value) << ", \"goal\": \"" << t.goal
+            << "\", \"met\": " << (std::isnan(t.value) ? "null" : t.met ? "true" : "false") << "}"
+            << (i + 1 < std::size(targets) ? ",\n" : "\n");
+    }
+    out << "  }\n}\n";
+    return 0;
+}
