@@ -48,6 +48,10 @@ wine_prefix_ensure() {
     "$WINESERVER" -w
     cp /usr/share/wine/fonts/tahoma.ttf /usr/share/wine/fonts/tahomabd.ttf \
       "$WINEPREFIX/drive_c/windows/Fonts/"
+    # With no window manager on a virtual display, Wine would wait 2 s for one
+    # to withdraw each closing window it believes managed.
+    "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    "$WINESERVER" -w
     touch "$WINEPREFIX/.ready"
   fi
 }

@@ -27,9 +27,9 @@ public:
     bool MainFormOnTaskBar = false;
 
     // Creates a form owned by this object; the first one becomes the main form.
-    template <class Form>
-    void CreateForm(Form*& reference) {
-        auto form = std::make_unique<Form>(*this);
+    template <class Form, class... Extra>
+    void CreateForm(Form*& reference, Extra&&... extra) {
+        auto form = std::make_unique<Form>(*this, std::forward<Extra>(extra)...);
         reference = form.get();
         Adopt(std::move(form));
     }

@@ -4,22 +4,18 @@ namespace toolkit {
 
 namespace {
 
-std::string Describe(const char* what, DWORD code) {
-    std::string text = what;
-    char* message = nullptr;
+std::string SystemMessage(DWORD code) {
+    char* buffer = nullptr;
     const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<char*>(&message), 0, nullptr);
-    if (length && message) {
-        text += ": ";
-        text.append(message, length);
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    } else {
-        text += ": error " + std::to_string(code);
-    }
-    LocalFree(message);
-    return text;
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+        reinterpret_cast<char*>(&buffer), 0, nullptr);
+    std::string message = length && buffer ? std::string(buffer, length) : "error " + std::to_string(code);
+    LocalFree(buffer);
+    const auto end = message.find_last_not_of("\r\n. ");
+    return message.substr(0, end == std::string::npos ? 0 : end + 1);
 }
+
+std::string Describe(const char* what, DWORD code) { return std::string(what) + ": " + SystemMessage(code); }
 
 }  // namespace
 
