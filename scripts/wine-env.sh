@@ -97,7 +97,7 @@ display_stop() {
 # The services Wine starts with its first program inherit that program's
 # output; start them here with none, so a test runner never waits on them.
 wineserver_start() {
-  "$WINESERVER" -p
+  "$WINESERVER" -p 2>/dev/null || true  # one may already serve this prefix
   "$WINE" cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
 }
 wineserver_stop() { "$WINESERVER" -k 2>/dev/null || true; "$WINESERVER" -w 2>/dev/null || true; }

@@ -125,7 +125,8 @@ void TLabel::Paint(HDC dc) const {
     SetBkMode(dc, OPAQUE);
     RECT area = bounds_;
     ExtTextOutW(dc, area.left, area.top, ETO_OPAQUE, &area, nullptr, 0, nullptr);
-    DrawTextW(dc, caption_.c_str(), static_cast<int>(caption_.size()), &area, DT_SINGLELINE | DT_NOPREFIX);
+    // No clipping: a face's overhang may reach a pixel past the measured width.
+    DrawTextW(dc, caption_.c_str(), static_cast<int>(caption_.size()), &area, DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP);
 }
 
 void TProgressBar::Create(TForm& form, const Bounds& bounds, int min, int max, int position, int tabOrder) {

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Builds the launcher and shows it under Wine: on $DISPLAY when it opens,
+# otherwise on a virtual display. Puts a demo product at C:\VELQUOR\NORVASK.exe
+# unless the private prefix already has one, and saves a screenshot of each
+# stage to build/ (and to docs/ with --docs).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/install-deps.sh"
+bash "$root/scripts/build.sh" >/dev/null
+. "$root/scripts/wine-env.sh"
+arch=$(runnable_arch)
+exe=$build_dir/$arch/src/main/VELQUOR.exe
+
+cleanup() { wineserver_stop; display_stop; }
+trap cleanup EXIT
+display_start
+wine_prefix_ensure
+wineserver_start
+
+product=$WINEPREFIX/drive_c/VELQUOR/NORVASK.exe
+if [ ! -e "$product" ]; then
+  mkdir -p "$(dirname "$product")"
+  cp "$build_dir/$arch/demo/NORVASK_demo.exe" "$product"
+  echo "run: put the demo product at C:\\VELQUOR\\NORVASK.exe"
+fi
+
+# Crops the screen to the splash window and saves it.
+shoot() {
+  local out=$1 geometry
+  geometry=$(xwininfo -name frm_abertura 2>/dev/null |
+    awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF} /Width/{w=$NF} /Height/{h=$NF}
+         END{if (w) printf "%dx%d+%d+%d", w, h, x, y}')
+  [ -n "$geometry" ] || { echo "run: the splash window was not found for $out" >&2; return 1; }
+  /usr/bin/import -window root -crop "$geometry" +repage "$out"
+  echo "run: saved $out"
+}
+
+"$WINE" "$exe" &
+launcher=$!
+for _ in $(seq 100); do xwininfo -name frm_abertura >/dev/null 2>&1 && break; sleep 0.05; done
+sleep 0.4
+shoot "$build_dir/splash-recebendo.png" || true
+sleep 1.0   # past the first tick; the demo product is still loading
+shoot "$build_dir/splash-aguarde.png" || true
+wait "$launcher"
+echo "run: the launcher exited with code $?"
+if [ "${1:-}" = --docs ]; then
+  mkdir -p "$root/docs"
+  cp "$build_dir/splash-recebendo.png" "$build_dir/splash-aguarde.png" "$root/docs/"
+fi
