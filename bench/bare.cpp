@@ -42,5 +42,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
+    // When main is done, so the driver can tell Wine's process teardown apart.
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    wchar_t path[MAX_PATH];
+    if (GetEnvironmentVariableW(L"VELQUOR_BENCH_STAMP", path, MAX_PATH)) {
+        HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD written = 0;
+        if (file != INVALID_HANDLE_VALUE) WriteFile(file, &now.QuadPart, sizeof now.QuadPart, &written, nullptr);
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    }
     return 0;
 }

@@ -292,6 +292,9 @@ int wmain(int argc, wchar_t** argv) {
     add("exit_launcher", "start->exit, product present", "ms", col("launcher", [](const Run& r) { return r.exit; }));
     add("exit_noproduct", "start->exit, no product", "ms", col("launcher_noproduct", [](const Run& r) { return r.exit; }));
     add("exit_bare", "start->exit, bare", "ms", col("bare", [](const Run& r) { return r.exit; }));
+    add("main_done_bare", "start->wWinMain returned, bare", "ms", col("bare", [](const Run& r) { return r.product; }));
+    add("teardown_bare", "wWinMain returned->exit seen, bare", "ms",
+        diff("bare", [](const Run& r) { return r.exit; }, [](const Run& r) { return r.product; }));
     add("cpu_launcher", "CPU user+kernel, launcher (no product)", "ms", col("launcher_noproduct", [](const Run& r) { return r.cpu; }));
     add("cpu_bare", "CPU user+kernel, bare", "ms", col("bare", [](const Run& r) { return r.cpu; }));
     add("peak_ws_launcher", "peak working set, launcher", "MiB", col("launcher_noproduct", [](const Run& r) { return r.peakWs; }));

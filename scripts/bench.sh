@@ -2,12 +2,13 @@
 # Benchmark (not a test): builds the launcher and bench/, then runs the
 # launcher and a bare window N times each (default 20), interleaved, under
 # Wine on the virtual display. Prints a table; the figures go to build/bench.json.
-# Shares the tests' Wine prefix: do not run it while the tests run.
+# Uses a Wine prefix of its own, so it can run beside the tests.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 n=${1:-20}
 . "$root/scripts/wine-env.sh"
 arch=$(runnable_arch)
+export WINEPREFIX=$build_dir/wine-bench-$arch
 
 # Only the launcher itself (both machines), so a half-finished test elsewhere
 # in the tree cannot stop the benchmark.
