@@ -77,7 +77,6 @@ Run RunOnce(const std::wstring& exe, const wchar_t* windowClass, bool watchBar) 
         fwprintf(stderr, L"driver: cannot start %ls (%lu)\n", exe.c_str(), GetLastError());
         return r;
     }
-    if (WaitForInputIdle(pi.hProcess, 10000) == 0) r.ready = Now() - start;
     HDC screen = GetDC(nullptr);
     HWND window = nullptr, bar = nullptr;
     POINT at10{}, at30{};
@@ -93,6 +92,8 @@ Run RunOnce(const std::wstring& exe, const wchar_t* windowClass, bool watchBar) 
             TerminateProcess(pi.hProcess, 99);
             break;
         }
+        // Polled rather than waited on, so the window is seen from its creation on.
+        if (std::isnan(r.ready) && WaitForInputIdle(pi.hProcess, 0) == 0) r.ready = Now() - start;
         if (!window) {
             Finder f{pi.dwProcessId, windowClass, nullptr};
             EnumWindows(FindTop, reinterpret_cast<LPARAM>(&f));
