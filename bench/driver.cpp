@@ -106,7 +106,10 @@ Run RunOnce(const std::wstring& exe, const wchar_t* windowClass, bool watchBar) 
         if (window && std::isnan(r.visible) && IsWindowVisible(window)) r.visible = t;
         if (window && !bar) {
             bar = FindWindowExW(window, nullptr, PROGRESS_CLASSW, nullptr);
-            if (bar) {
+        }
+        // The form may still move into place after its bar exists.
+        if (bar && t - r.window < 700) {
+            {
                 RECT rc;
                 GetWindowRect(bar, &rc);
                 const int inner = rc.right - rc.left - 4;  // sunken edge
