@@ -2,11 +2,12 @@
 # Runs the launcher again and again under Wine, with the stand-in product in
 # C:\VELQUOR and without it in turn, and counts what went wrong:
 #   scripts/soak.sh [runs]      (default 200; build first with scripts/build.sh)
-# Not part of scripts/test.sh: it takes minutes. Uses the build's own Wine
-# prefix, so do not run it while the e2e or hardening tests run.
+# Not part of scripts/test.sh: it takes minutes. It has a Wine prefix of its
+# own, so tests running meanwhile neither disturb it nor are disturbed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/wine-env.sh"
+export WINEPREFIX=$WINEPREFIX-soak
 runs=${1:-200}
 arch=$(runnable_arch)
 launcher=$build_dir/$arch/src/main/VELQUOR.exe
@@ -35,8 +36,8 @@ tagged() {
   for env in /proc/[0-9]*/environ; do
     pid=${env#/proc/}; pid=${pid%/environ}
     [ "$pid" != $$ ] || continue
-    tr '\0' '\n' <"$env" 2>/dev/null | grep -qx "SOAK_TAG=$tag" || continue
-    tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qi 'windows.system32' || echo "$pid"
+    { tr '\0' '\n' <"$env"; } 2>/dev/null | grep -qx "SOAK_TAG=$tag" || continue
+    { tr '\0' ' ' <"/proc/$pid/cmdline"; } 2>/dev/null | grep -qi 'windows.system32' || echo "$pid"
   done
   return 0
 }
@@ -73,7 +74,7 @@ for ((i = 1; i <= runs; i++)); do
   left=$(tagged)
   if [ -n "$left" ]; then
     leftovers=$((leftovers + $(echo "$left" | wc -l)))
-    wine_say "run $i: left running: $(for p in $left; do tr '\0' ' ' <"/proc/$p/cmdline"; echo; done)"
+    wine_say "run $i: left running: $(for p in $left; do { tr '\0' ' ' <"/proc/$p/cmdline"; } 2>/dev/null; echo; done)"
     for p in $left; do kill "$p" 2>/dev/null || true; done
   fi
   ((i % 25)) || wine_say "$i of $runs runs"
