@@ -385,6 +385,8 @@ struct ProductCase {
     bool readyLate;  // the stand-in waits before it reads its first message
 };
 
+void PrintTo(const ProductCase& c, std::ostream* out) { *out << c.name; }
+
 class Product : public E2E, public testing::WithParamInterface<ProductCase> {};
 
 TEST_P(Product, IsStartedOnceQuotedAndShownNormalThenTheLauncherEnds) {
@@ -449,6 +451,8 @@ struct CloseCase {
     UINT message;
     WPARAM wParam;
 };
+
+void PrintTo(const CloseCase& c, std::ostream* out) { *out << c.name; }
 
 class CloseEarly : public E2E, public testing::WithParamInterface<CloseCase> {};
 
