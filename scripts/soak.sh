@@ -33,10 +33,9 @@ trap cleanup EXIT
 # Wine's own services (system32) may start with a tagged program and stay.
 tagged() {
   local env pid
-  for env in /proc/[0-9]*/environ; do
+  for env in $(env -u SOAK_TAG grep -lzx "SOAK_TAG=$tag" /proc/[0-9]*/environ 2>/dev/null); do
     pid=${env#/proc/}; pid=${pid%/environ}
     [ "$pid" != $$ ] || continue
-    { tr '\0' '\n' <"$env"; } 2>/dev/null | grep -qx "SOAK_TAG=$tag" || continue
     { tr '\0' ' ' <"/proc/$pid/cmdline"; } 2>/dev/null | grep -qi 'windows.system32' || echo "$pid"
   done
   return 0
