@@ -2,6 +2,7 @@
 # Runs the launcher again and again under Wine, with the stand-in product in
 # C:\VELQUOR and without it in turn, and counts what went wrong:
 #   scripts/soak.sh [runs]      (default 200; build first with scripts/build.sh)
+# STANDIN_MODE and STANDIN_LIFETIME_MS (default normal, 300) set the stand-in.
 # Not part of scripts/test.sh: it takes minutes. It has a Wine prefix of its
 # own, so tests running meanwhile neither disturb it nor are disturbed.
 set -euo pipefail
@@ -48,7 +49,7 @@ wineserver_start
 rm -rf "$product_dir"
 timeout 120 "$WINE" "$launcher" >/dev/null 2>&1 </dev/null || true
 
-export SOAK_TAG=$tag STANDIN_MODE=normal STANDIN_LIFETIME_MS=300
+export SOAK_TAG=$tag STANDIN_MODE=${STANDIN_MODE:-normal} STANDIN_LIFETIME_MS=${STANDIN_LIFETIME_MS:-300}
 export STANDIN_LOG="Z:${work//\//\\}\\standin.log"
 failures=0 with_product=0 leftovers=0
 for ((i = 1; i <= runs; i++)); do
