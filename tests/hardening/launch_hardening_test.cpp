@@ -302,43 +302,50 @@ protected:
 
 // ----- a DLL planted beside the launcher -----
 
-class PlantedDll : public Hardening {
+// Names the launcher loads after start-up, directly (comctl32) or through
+// the system (uxtheme, from comctl32). Under Wine, version.dll and imm32.dll
+// planted this way are loaded by Wine's own advapi32/user32 before any of the
+// launcher's code runs; on Windows imm32 is a KnownDLL and version.dll is not
+// loaded at start-up, so they are left out.
+class PlantedDll : public Hardening, public testing::WithParamInterface<const wchar_t*> {
 protected:
     void SetUp() override {
         Hardening::SetUp();
+        dll_ = std::wstring(GetParam()) + L".dll";
         dir_ = TempPath(L"velquor-plant");
         CreateDirectoryW(dir_.c_str(), nullptr);
         marker_ = dir_ + L"\\loaded.txt";
         DeleteFileW(marker_.c_str());
         for (const auto& [from, to] : {std::pair{WindowsPath(LAUNCHER_EXE), std::wstring(L"VELQUOR.exe")},
-                                       std::pair{WindowsPath(PLANTED_DLL), std::wstring(L"comctl32.dll")},
+                                       std::pair{WindowsPath(PLANTED_DLL), dll_},
                                        std::pair{WindowsPath(PLANT_PROBE), std::wstring(L"probe.exe")}})
             ASSERT_TRUE(CopyFileW(from.c_str(), (dir_ + L"\\" + to).c_str(), FALSE)) << GetLastError();
         SetEnvironmentVariableW(L"PLANT_MARKER", marker_.c_str());
-        // Under Wine, CTest sets WINEDLLOVERRIDES=comctl32=n,b: Wine otherwise
-        // prefers its own comctl32 whatever the search order says, and takes
-        // WINE* variables from the Unix environment, not from this process's.
+        // Under Wine, CTest sets WINEDLLOVERRIDES (these names =n,b): Wine
+        // otherwise prefers its own DLLs whatever the search order says, and
+        // takes WINE* variables from the Unix environment, not from this process's.
     }
     void TearDown() override {
         SetEnvironmentVariableW(L"PLANT_MARKER", nullptr);
-        for (const wchar_t* name : {L"VELQUOR.exe", L"comctl32.dll", L"probe.exe", L"loaded.txt"})
+        for (const std::wstring& name : {std::wstring(L"VELQUOR.exe"), dll_, std::wstring(L"probe.exe"),
+                                         std::wstring(L"loaded.txt")})
             DeleteFileW((dir_ + L"\\" + name).c_str());
         RemoveDirectoryW(dir_.c_str());
         Hardening::TearDown();
     }
 
-    std::wstring dir_, marker_;
+    std::wstring dll_, dir_, marker_;
 };
 
-TEST_F(PlantedDll, APlainLoadLibraryFromTheFolderLoadsIt) {
-    Launch probe(dir_ + L"\\probe.exe", Show{}, L"comctl32.dll");
+TEST_P(PlantedDll, APlainLoadLibraryFromTheFolderLoadsIt) {
+    Launch probe(dir_ + L"\\probe.exe", Show{}, dll_);
     ASSERT_TRUE(probe.Started()) << GetLastError();
     ASSERT_TRUE(probe.WaitExit(30s));
-    EXPECT_EQ(probe.ExitCode(), 0u) << "LoadLibraryW(comctl32.dll) failed";
-    EXPECT_TRUE(Exists(marker_)) << "the planted comctl32.dll was not loaded: the test bed does not plant";
+    EXPECT_EQ(probe.ExitCode(), 0u) << "LoadLibraryW failed";
+    EXPECT_TRUE(Exists(marker_)) << "the planted DLL was not loaded: the test bed does not plant";
 }
 
-TEST_F(PlantedDll, TheLauncherIgnoresItAndStillShowsItsWindow) {
+TEST_P(PlantedDll, TheLauncherIgnoresItAndStillShowsItsWindow) {
     Launch run(dir_ + L"\\VELQUOR.exe");
     ASSERT_TRUE(run.Started()) << GetLastError();
     const Sighting seen = WatchSplash(run);
@@ -347,6 +354,13 @@ TEST_F(PlantedDll, TheLauncherIgnoresItAndStillShowsItsWindow) {
     const std::vector<std::string> loaded = Lines(marker_);
     EXPECT_TRUE(loaded.empty()) << "the launcher loaded " << loaded.front();
 }
+
+INSTANTIATE_TEST_SUITE_P(Names, PlantedDll, testing::Values(L"comctl32", L"uxtheme"),
+                         [](const testing::TestParamInfo<const wchar_t*>& info) {
+                             std::string name;
+                             for (const wchar_t* c = info.param; *c; ++c) name += static_cast<char>(*c);
+                             return name;
+                         });
 
 // ----- the product missing or broken -----
 
