@@ -6,6 +6,7 @@ namespace velquor {
 
 namespace {
 
+using namespace toolkit;
 using Self = Tfrm_abertura;
 
 constexpr TColor kStatusGreen = TColor::Rgb(0, 128, 0);

@@ -7,7 +7,15 @@
 
 namespace velquor {
 
-using namespace toolkit;
+using toolkit::FormLayout;
+using toolkit::TApplication;
+using toolkit::TCloseAction;
+using toolkit::TForm;
+using toolkit::TImage;
+using toolkit::TLabel;
+using toolkit::TObject;
+using toolkit::TProgressBar;
+using toolkit::TTimer;
 
 // What the launch sequence asks of the system, so it can be watched in tests.
 class LaunchPlatform {

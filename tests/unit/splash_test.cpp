@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -26,10 +27,14 @@ public:
             --failingSleeps;
             throw std::runtime_error("falha de teste");
         }
-        events.push_back("sleep " + std::to_string(milliseconds) + " showing " + Showing());
+        std::ostringstream event;
+        event << "sleep " << milliseconds << " showing " << Showing();
+        events.push_back(event.str());
     }
     void WinExec(const char* commandLine, UINT showCommand) override {
-        events.push_back(std::string("winexec ") + commandLine + " show " + std::to_string(showCommand));
+        std::ostringstream event;
+        event << "winexec " << commandLine << " show " << showCommand;
+        events.push_back(event.str());
     }
     void Terminate() override {
         events.push_back("terminate");
@@ -40,8 +45,10 @@ private:
     // Status text, bar position, and whether the window is painted up to date.
     std::string Showing() const {
         const bool painted = !GetUpdateRect(form->Handle(), nullptr, FALSE);
-        return "'" + Narrow(form->lbl_verifica.Caption()) + "' at " + std::to_string(form->ProgressBar1.Position()) +
-               (painted ? ", painted" : ", not painted");
+        std::ostringstream showing;
+        showing << "'" << Narrow(form->lbl_verifica.Caption()) << "' at " << form->ProgressBar1.Position()
+                << (painted ? ", painted" : ", not painted");
+        return showing.str();
     }
     toolkit::TApplication& application_;
 };
