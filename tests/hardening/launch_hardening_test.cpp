@@ -76,10 +76,25 @@ std::vector<ProcessEntry> Processes() {
 
 // What the launcher may leave running: itself and whatever it started
 // (matched by parent, so other programs in the same Wine prefix do not count).
+// Wine starts its desktop process (explorer.exe) from the first program that
+// needs a desktop, which may be the launcher; it belongs to Wine and stays.
+bool IsWineDesktop(const ProcessEntry& p) {
+    if (_wcsicmp(p.image.c_str(), L"explorer.exe") != 0) return false;
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, p.pid);
+    if (!process) return false;
+    wchar_t path[MAX_PATH] = {}, system[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    const BOOL named = QueryFullProcessImageNameW(process, 0, path, &size);
+    CloseHandle(process);
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    return named && length && _wcsnicmp(path, system, length) == 0;
+}
+
 std::vector<std::wstring> Leftovers(DWORD launcherPid) {
     std::vector<std::wstring> left;
     for (const ProcessEntry& p : Processes())
-        if (p.pid == launcherPid || p.parent == launcherPid) left.push_back(p.image + L" pid " + std::to_wstring(p.pid));
+        if ((p.pid == launcherPid || p.parent == launcherPid) && !IsWineDesktop(p))
+            left.push_back(p.image + L" pid " + std::to_wstring(p.pid));
     return left;
 }
 
