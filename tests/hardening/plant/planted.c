@@ -26,8 +26,8 @@ BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID reserved) {
 }
 
 /* What a caller of comctl32 looks up, so a load that got this far succeeds. */
-__declspec(dllexport) BOOL WINAPI InitCommonControlsEx(const void* classes) {
+__attribute__((dllexport)) BOOL WINAPI InitCommonControlsEx(const void* classes) {
     (void)classes;
     return TRUE;
 }
-__declspec(dllexport) void WINAPI InitCommonControls(void) {}
+__attribute__((dllexport)) void WINAPI InitCommonControls(void) {}
