@@ -24,10 +24,16 @@ class AreaScaler final : public RowSink {
   Image Take();
 
  private:
-  struct Tap {
-    int source;
-    std::uint32_t weight;
+  // The source pixels under one destination column: the first and last are weighed by how
+  // much of them it covers; those between lie wholly inside and share one weight.
+  struct Column {
+    std::uint32_t first;
+    std::uint32_t count;
+    std::uint32_t first_weight;
+    std::uint32_t last_weight;
   };
+  template <typename Sum>
+  void Accumulate();
   void EmitRow();
 
   int dst_width_;
@@ -38,12 +44,18 @@ class AreaScaler final : public RowSink {
   int src_row_ = 0;
   int dst_row_ = 0;
   bool begun_ = false;
-  // Per destination column: taps_[tap_start_[x] .. tap_start_[x + 1]).
-  std::vector<std::size_t> tap_start_;
-  std::vector<Tap> taps_;
-  std::vector<std::uint64_t> premultiplied_;  // one source row, R*A, G*A, B*A, A
-  std::vector<std::uint64_t> row_sum_;        // one source row, scaled horizontally
+  bool narrow_sums_ = false;  // a row's horizontal sums fit in 32 bits
+  std::uint64_t full_ = 0;    // total weight a destination pixel collects, times 255
+  double inverse_full_ = 0;   // 1 / full_, for estimating the final division
+  std::vector<Column> columns_;  // computed once per picture
+  std::vector<std::uint32_t> premultiplied_;  // one source row, R*A, G*A, B*A, A
+  std::vector<std::uint32_t> narrow_sum_;     // one source row, scaled horizontally, when
+  std::vector<std::uint64_t> wide_sum_;       // narrow_sums_, else the wide one
   std::vector<std::uint64_t> accumulator_;    // the destination row being built
+  // Source rows wholly inside the destination row all weigh the same: plain narrow sums,
+  // weighed once as the row is emitted (when whole_rows_, else left at zero).
+  bool whole_rows_ = false;
+  std::vector<std::uint32_t> whole_;
   Image out_;
 };
 

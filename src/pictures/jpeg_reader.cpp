@@ -83,7 +83,7 @@ struct Job {
   long max_memory;
   RowCallback callback;
   void* context;
-  JSAMPLE* row;  // output_width * 3 samples, allocated by the callback at the header
+  JSAMPLE* row;  // output_width * 4 samples, allocated by the callback at the header
 };
 
 // Returns 0 on success, 1 if libjpeg failed (message in err), 2 if the callback failed.
@@ -98,7 +98,11 @@ int RunDecompressor(Job* job) {
       break;
     case JCS_YCbCr:
     case JCS_RGB:
+#ifdef JCS_ALPHA_EXTENSIONS
+      cinfo->out_color_space = JCS_EXT_RGBA;  // libjpeg-turbo writes the rows the sink takes
+#else
       cinfo->out_color_space = JCS_RGB;
+#endif
       break;
     default:
       std::snprintf(job->err.message, sizeof job->err.message, "%s", "CMYK and other colour spaces are not supported");
@@ -110,7 +114,7 @@ int RunDecompressor(Job* job) {
   cinfo->mem->max_memory_to_use = job->max_memory;
   (void)jpeg_start_decompress(cinfo);
   if (cinfo->output_width != cinfo->image_width || cinfo->output_height != cinfo->image_height ||
-      cinfo->output_components != (cinfo->out_color_space == JCS_RGB ? 3 : 1)) {
+      cinfo->output_components != (cinfo->out_color_space == JCS_GRAYSCALE ? 1 : cinfo->out_color_space == JCS_RGB ? 3 : 4)) {
     std::snprintf(job->err.message, sizeof job->err.message, "%s", "unexpected output layout");
     return 1;
   }
@@ -140,10 +144,14 @@ bool OnRow(void* opaque, int width, int height, const JSAMPLE* row, int componen
   try {
     if (row == nullptr) {
       CheckSize(width, height, *context->limits, "JPEG picture");
-      context->samples.assign(static_cast<std::size_t>(width) * 3, 0);
+      context->samples.assign(static_cast<std::size_t>(width) * 4, 0);
       context->rgba.assign(static_cast<std::size_t>(width) * 4, 255);
       *context->row_slot = context->samples.data();
       context->sink->Begin(width, height);
+      return true;
+    }
+    if (components == 4) {
+      context->sink->Row(std::span<const std::uint8_t>(row, context->rgba.size()));
       return true;
     }
     const std::size_t pixels = context->rgba.size() / 4;

@@ -31,6 +31,9 @@ bool IsLetter(std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c 
 
 [[noreturn]] void Fail(const char* message) { throw DecodeError(std::string("PNG: ") + message); }
 
+// Room for rows inflated in one go: big enough that zlib's fast loop does nearly all the work.
+constexpr std::size_t kInflateBytes = 64 * 1024;
+
 enum ColorType { kGrey = 0, kRgb = 2, kPalette = 3, kGreyAlpha = 4, kRgba = 6 };
 
 class PngReader {
@@ -115,6 +118,7 @@ class PngReader {
     const std::size_t bits = std::size_t(channels_) * depth_;
     stride_ = (std::size_t(width_) * bits + 7) / 8;
     filter_step_ = std::max<std::size_t>(1, bits / 8);
+    scale_ = depth_ == 16 ? 0 : 255 / ((1u << depth_) - 1);  // whole for 1, 2, 4 and 8 bits
   }
 
   void Palette(const std::uint8_t* data, std::uint32_t length) {
@@ -161,8 +165,12 @@ class PngReader {
       std::memset(&zs_, 0, sizeof zs_);
       if (inflateInit(&zs_) != Z_OK) Fail("cannot start zlib");
       inflating_ = true;
-      row_.assign(stride_ + 1, 0);
-      previous_.assign(stride_, 0);
+      // Whole rows, so zlib's fast loop runs long and rows are unfiltered where they land.
+      const std::size_t row_size = stride_ + 1;
+      rows_.assign(row_size * std::max<std::size_t>(2, kInflateBytes / row_size), 0);
+      zeros_.assign(stride_, 0);
+      above_ = zeros_.data();
+      remaining_ = row_size * std::size_t(height_);
       rgba_.assign(std::size_t(width_) * 4, 0);
       sink_.Begin(width_, height_);
     }
@@ -171,32 +179,42 @@ class PngReader {
     Inflate();
   }
 
-  // Inflates what input there is, a row at a time; also drains output zlib still holds back.
+  // Inflates what input there is into the row buffer and hands on each row as it completes;
+  // also drains output zlib still holds back.
   void Inflate() {
+    const std::size_t row_size = stride_ + 1;
     for (;;) {
       if (stream_ended_) {
         if (zs_.avail_in != 0) Fail("data after the end of the compressed stream");
         return;
       }
       std::uint8_t spare;
-      const bool rows_done = rows_done_ == height_;
+      const bool rows_done = remaining_ == 0;
       if (rows_done) {
         zs_.next_out = &spare;  // any byte landing here is one too many
         zs_.avail_out = 1;
       } else {
-        zs_.next_out = row_.data() + filled_;
-        zs_.avail_out = static_cast<uInt>(row_.size() - filled_);
+        // Never past the last row, nor over the row above the next one to unfilter (the
+        // buffer's last row, just after wrapping round).
+        std::size_t end = rows_.size();
+        if (consumed_ == 0 && above_ != zeros_.data()) end -= row_size;
+        zs_.next_out = rows_.data() + filled_;
+        zs_.avail_out = static_cast<uInt>(std::min(end - filled_, remaining_));
       }
+      const uInt asked = zs_.avail_out;
       const int status = inflate(&zs_, Z_NO_FLUSH);
       if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) Fail("bad compressed data");
       if (rows_done) {
         if (zs_.avail_out == 0) Fail("more image data than the picture needs");
       } else {
-        filled_ = row_.size() - zs_.avail_out;
-        if (filled_ == row_.size()) {
-          FinishRow();
-          filled_ = 0;
+        const std::size_t produced = asked - zs_.avail_out;
+        filled_ += produced;
+        remaining_ -= produced;
+        while (filled_ - consumed_ >= row_size) {
+          FinishRow(rows_.data() + consumed_);
+          consumed_ += row_size;
         }
+        if (consumed_ == rows_.size()) filled_ = consumed_ = 0;
       }
       if (status == Z_STREAM_END) stream_ended_ = true;
       if (status == Z_BUF_ERROR) return;  // nothing more without further input
@@ -212,11 +230,12 @@ class PngReader {
     if (!stream_ended_) Fail("compressed stream ends early");
   }
 
-  void FinishRow() {
-    std::uint8_t* x = row_.data() + 1;
-    const std::uint8_t* up = previous_.data();
+  // Unfilters a row in place (filter byte first) and passes it on.
+  void FinishRow(std::uint8_t* row) {
+    std::uint8_t* x = row + 1;
+    const std::uint8_t* up = above_;
     const std::size_t n = stride_, step = filter_step_;
-    switch (row_[0]) {
+    switch (row[0]) {
       case 0:
         break;
       case 1:
@@ -245,9 +264,23 @@ class PngReader {
       default:
         Fail("unknown row filter");
     }
-    ConvertRow(x);
-    std::memcpy(previous_.data(), x, n);
+    above_ = x;
     ++rows_done_;
+    if (depth_ == 8 && color_type_ == kRgba) {
+      sink_.Row(std::span<const std::uint8_t>(x, n));  // already what the sink takes
+      return;
+    }
+    if (depth_ == 8 && color_type_ == kRgb && !have_trns_) {
+      std::uint8_t* out = rgba_.data();
+      for (std::size_t i = 0; i < n; i += 3, out += 4) {
+        out[0] = x[i];
+        out[1] = x[i + 1];
+        out[2] = x[i + 2];
+        out[3] = 255;
+      }
+    } else {
+      ConvertRow(x);
+    }
     sink_.Row(rgba_);
   }
 
@@ -262,7 +295,7 @@ class PngReader {
   std::uint8_t To8(unsigned sample) const {
     // Nearest 8-bit value: round(v / 257); never a tie, as 257 is odd.
     if (depth_ == 16) return std::uint8_t((sample + 128) / 257);
-    return std::uint8_t(sample * 255 / ((1u << depth_) - 1));
+    return std::uint8_t(sample * scale_);
   }
 
   void ConvertRow(const std::uint8_t* row) {
@@ -307,7 +340,7 @@ class PngReader {
 
   bool have_header_ = false;
   int width_ = 0, height_ = 0;
-  unsigned depth_ = 0, color_type_ = 0, channels_ = 0;
+  unsigned depth_ = 0, color_type_ = 0, channels_ = 0, scale_ = 0;
   std::size_t stride_ = 0, filter_step_ = 0;
   std::array<std::array<std::uint8_t, 4>, 256> palette_{};
   std::size_t palette_size_ = 0;
@@ -318,10 +351,14 @@ class PngReader {
   bool inflating_ = false;
   bool stream_ended_ = false;
   z_stream zs_{};
-  std::vector<std::uint8_t> row_;       // filter byte + one row as stored
-  std::vector<std::uint8_t> previous_;  // the row above, unfiltered (zeros above the top)
+  // Rows as stored (filter byte + row), inflated straight in and unfiltered in place.
+  std::vector<std::uint8_t> rows_;
+  std::vector<std::uint8_t> zeros_;  // the row above the top one
+  const std::uint8_t* above_ = nullptr;  // the last row unfiltered
   std::vector<std::uint8_t> rgba_;
-  std::size_t filled_ = 0;
+  std::size_t filled_ = 0;     // bytes of rows_ inflated
+  std::size_t consumed_ = 0;   // bytes of rows_ already handed on
+  std::size_t remaining_ = 0;  // bytes of image data not yet inflated
   int rows_done_ = 0;
 };
 

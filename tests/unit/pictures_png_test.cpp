@@ -113,6 +113,35 @@ TEST(PngStreaming, IdatSplitAnywhereDecodesTheSame) {
   }
 }
 
+// Rows are inflated many at a time into a buffer that wraps round: pictures tall and wide
+// enough to wrap it, every row filtered against the one above, must keep the right row above.
+TEST(PngStreaming, TallPicturesKeepTheRowAbove) {
+  struct Case {
+    std::uint32_t width;
+    int colour_type, channels;
+  };
+  const int height = 40;
+  for (const Case& c : {Case{12000, 6, 4}, Case{5000, 2, 3}, Case{2000, 0, 1}, Case{13, 6, 4}}) {
+    Bytes raw;
+    for (int y = 0; y < height; ++y) {
+      raw.push_back(2);  // Up
+      raw.insert(raw.end(), std::size_t(c.width) * std::size_t(c.channels), std::uint8_t(y * 37 + 1));
+    }
+    const pictures::RgbaImage image = DecodeRgba(MakePng(Ihdr(c.width, height, 8, c.colour_type), raw));
+    ASSERT_EQ(image.rgba.size(), std::size_t(c.width) * height * 4) << c.width;
+    int value = 0, wrong = 0;
+    for (int y = 0; y < height; ++y) {
+      value = (value + y * 37 + 1) & 0xFF;
+      const std::uint8_t alpha = c.channels == 4 ? std::uint8_t(value) : 255;
+      for (std::size_t i = 0; i < std::size_t(c.width); ++i) {
+        const std::uint8_t* p = &image.rgba[(std::size_t(y) * c.width + i) * 4];
+        wrong += p[0] != value || p[1] != value || p[2] != value || p[3] != alpha;
+      }
+    }
+    EXPECT_EQ(wrong, 0) << c.width << " wide, colour type " << c.colour_type;
+  }
+}
+
 TEST(PngChunks, UnknownAncillaryChunksAreSkipped) {
   const Bytes raw = {0, 1, 2, 3};
   const Bytes plain = MakePng(Ihdr(1, 1, 8, 2), raw);

@@ -73,6 +73,32 @@ TEST(AreaScaler, UniformStaysUniform) {
   }
 }
 
+// Sums are kept in 32 bits only where they cannot overflow: past 66051 source pixels a row's
+// sums no longer fit, nor do several whole rows of a wide picture. Such pictures must still come
+// out exact.
+TEST(AreaScaler, WideSumsDoNotOverflow) {
+  struct Case {
+    int width, height, dst_height;
+    Rgba pixel;
+    std::uint32_t expected;
+  };
+  const std::vector<Case> cases = {{66051, 1, 2, {255, 255, 255, 255}, 0xFFFFFF},
+                                   {66052, 1, 2, {255, 255, 255, 255}, 0xFFFFFF},
+                                   {70001, 1, 2, {255, 0, 100, 128}, 0xFF7FB1},
+                                   {70001, 1, 2, {12, 200, 77, 255}, 0x0CC84D},
+                                   {40000, 3, 1, {255, 255, 255, 255}, 0xFFFFFF},
+                                   {40000, 5, 2, {255, 0, 100, 128}, 0xFF7FB1}};
+  for (const Case& c : cases) {
+    pictures::AreaScaler scaler(3, c.dst_height, 0xFFFFFF);
+    scaler.Begin(c.width, c.height);
+    std::vector<std::uint8_t> row;
+    for (int x = 0; x < c.width; ++x) row.insert(row.end(), {c.pixel.r, c.pixel.g, c.pixel.b, c.pixel.a});
+    for (int y = 0; y < c.height; ++y) scaler.Row(row);
+    EXPECT_EQ(scaler.Take().pixels, std::vector<std::uint32_t>(std::size_t(3 * c.dst_height), c.expected))
+        << c.width << "x" << c.height << " -> 3x" << c.dst_height;
+  }
+}
+
 // Hand-worked one-row cases: each destination pixel weighs the source pixels by how much of
 // them it covers.
 TEST(AreaScaler, FractionalCoverage) {
