@@ -2,52 +2,29 @@
 // draws on the screen, the product it starts and how it ends.
 #include <windows.h>
 #include <commctrl.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include "launcher_driver.h"
+
 #include <chrono>
-#include <fstream>
-#include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
 
+using namespace launcher_driver;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kClientWidth = 729, kClientHeight = 441;
-constexpr RECT kBar{8, 408, 8 + 713, 408 + 25};
 constexpr RECT kStatus{24, 384, 100, 397};
-const wchar_t kProductDir[] = L"C:\\VELQUOR";
-const wchar_t kProductExe[] = L"C:\\VELQUOR\\NORVASK.exe";
 
-// The build gives Unix paths; Wine shows the Unix root as Z:.
-std::wstring WindowsPath(const char* unixPath) {
-    std::wstring path = L"Z:";
-    for (const char* c = unixPath; *c; ++c) path += (*c == '/') ? L'\\' : static_cast<wchar_t>(*c);
-    return path;
-}
+std::wstring LogPath() { return TempPath(L"velquor-e2e-standin.log"); }
 
-std::wstring LogPath() {
-    wchar_t dir[MAX_PATH];
-    GetTempPathW(MAX_PATH, dir);
-    return std::wstring(dir) + L"velquor-e2e-standin.log";
-}
-
-std::vector<std::string> LogLines() {
-    std::vector<std::string> lines;
-    std::ifstream in(LogPath().c_str());
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty()) lines.push_back(line);
-    }
-    return lines;
-}
+std::vector<std::string> LogLines() { return Lines(LogPath()); }
 
 std::string Field(const std::string& line, const std::string& name) {
     // cmdline holds spaces in general; it is followed by " show=".
@@ -59,115 +36,15 @@ std::string Field(const std::string& line, const std::string& name) {
     return line.substr(from, end == std::string::npos ? std::string::npos : end - from);
 }
 
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto end = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() > end) return false;
-        Sleep(5);
-    }
-    return true;
-}
-
-std::wstring ClassOf(HWND window) {
-    wchar_t name[256] = {};
-    GetClassNameW(window, name, 256);
-    return name;
-}
-
-std::wstring TextOf(HWND window) {
-    wchar_t text[256] = {};
-    GetWindowTextW(window, text, 256);  // another process: answered by the window manager's copy
-    return text;
-}
-
-struct WindowSearch {
-    DWORD pid;
-    std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectWindowOf(HWND window, LPARAM context) {
-    auto* search = reinterpret_cast<WindowSearch*>(context);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == search->pid) search->found.push_back(window);
-    return TRUE;
-}
-
-// Top-level windows of a process, hidden ones included.
-std::vector<HWND> TopLevelWindows(DWORD pid) {
-    WindowSearch search{pid, {}};
-    EnumWindows(CollectWindowOf, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-HWND SplashOf(DWORD pid) {
-    for (HWND window : TopLevelWindows(pid))
-        if (ClassOf(window) == L"Tfrm_abertura" && TextOf(window) == L"frm_abertura") return window;
-    return nullptr;
-}
-
-
 // Processes whose parent is `parent` and whose image is NORVASK.exe.
 std::vector<DWORD> ProductsStartedBy(DWORD parent) {
     std::vector<DWORD> pids;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return pids;
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL ok = Process32FirstW(snapshot, &entry); ok; ok = Process32NextW(snapshot, &entry))
-        if (entry.th32ParentProcessID == parent && _wcsicmp(entry.szExeFile, L"NORVASK.exe") == 0)
-            pids.push_back(entry.th32ProcessID);
-    CloseHandle(snapshot);
+    for (const ProcessEntry& p : Processes())
+        if (p.parent == parent && _wcsicmp(p.image.c_str(), L"NORVASK.exe") == 0) pids.push_back(p.pid);
     return pids;
 }
 
 // ----- the screen -----
-
-struct Pixels {
-    int width = 0, height = 0;
-    std::vector<COLORREF> rgb;
-    COLORREF At(int x, int y) const { return rgb[static_cast<size_t>(y * width + x)]; }
-};
-
-// Copies a screen rectangle: what the user sees, whoever drew it.
-Pixels Capture(const RECT& area) {
-    Pixels out;
-    out.width = area.right - area.left;
-    out.height = area.bottom - area.top;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = out.width;
-    info.bmiHeader.biHeight = -out.height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, out.width, out.height, screen, area.left, area.top, SRCCOPY);
-    GdiFlush();
-    const auto* bgrx = static_cast<const DWORD*>(bits);
-    for (int i = 0; i < out.width * out.height; ++i) {
-        const DWORD p = bgrx[i];
-        out.rgb.push_back(RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF));
-    }
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return out;
-}
-
-RECT OnScreen(HWND window, const RECT& client) {
-    POINT origin{0, 0};
-    ClientToScreen(window, &origin);
-    return {origin.x + client.left, origin.y + client.top, origin.x + client.right, origin.y + client.bottom};
-}
-
-bool Differs(COLORREF a, COLORREF b) {
-    return abs(GetRValue(a) - GetRValue(b)) + abs(GetGValue(a) - GetGValue(b)) + abs(GetBValue(a) - GetBValue(b)) > 48;
-}
 
 bool IsGreenish(COLORREF c) { return GetGValue(c) >= 80 && GetGValue(c) > GetRValue(c) + 40 && GetGValue(c) > GetBValue(c) + 40; }
 
@@ -176,19 +53,6 @@ int GreenPixelsInStatus(HWND window) {
     int green = 0;
     for (COLORREF c : p.rgb) green += IsGreenish(c);
     return green;
-}
-
-// How much of the bar's inside is filled, 0..1, read along its middle row:
-// the inside's right end is empty at every position the launcher uses.
-double BarFill(HWND window) {
-    const RECT row{kBar.left, kBar.top + 12, kBar.right, kBar.top + 13};
-    const Pixels p = Capture(OnScreen(window, row));
-    constexpr int edge = 2;  // the sunken border
-    const int inner = p.width - 2 * edge;
-    const COLORREF empty = p.At(p.width - edge - 2, 0);
-    for (int x = p.width - edge - 1; x >= edge; --x)
-        if (Differs(p.At(x, 0), empty)) return static_cast<double>(x - edge + 1) / inner;
-    return 0.0;
 }
 
 // 0, 10, 30 for the fills the launcher shows; -1 for anything else.
@@ -210,54 +74,12 @@ int ProgressPosition(HWND splash) {
 
 // ----- the launcher -----
 
-class Launcher {
-public:
-    Launcher() {
-        std::wstring commandLine = L"\"" + WindowsPath(LAUNCHER_EXE) + L"\"";
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        started_ = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                  &startup, &process_) != FALSE;
-    }
-    ~Launcher() {
-        if (started_) {
-            if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(process_.hProcess, 99);
-            CloseHandle(process_.hThread);
-            CloseHandle(process_.hProcess);
-        }
-    }
-    bool Started() const { return started_; }
-    DWORD Pid() const { return process_.dwProcessId; }
-    bool Running() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
-    bool WaitExit(std::chrono::milliseconds limit) const {
-        return WaitForSingleObject(process_.hProcess, static_cast<DWORD>(limit.count())) == WAIT_OBJECT_0;
-    }
-    DWORD ExitCode() const {
-        DWORD code = 0;
-        GetExitCodeProcess(process_.hProcess, &code);
-        return code;
-    }
-    // The splash once it is on the screen.
-    HWND WaitSplash(std::chrono::milliseconds limit = 15s) const {
-        HWND found = nullptr;
-        WaitUntil([&] { return (found = SplashOf(Pid())) && IsWindowVisible(found); }, limit);
-        return found;
-    }
-
-private:
-    PROCESS_INFORMATION process_{};
-    bool started_ = false;
-};
-
 // Each case starts from no C:\VELQUOR, no log and no stand-in settings.
 class E2E : public testing::Test {
 protected:
     void SetUp() override {
         RemoveProduct();
-        DeleteFileW(LogPath().c_str());
-        SetEnvironmentVariableW(L"STANDIN_LOG", LogPath().c_str());
-        for (const wchar_t* name : {L"STANDIN_MODE", L"STANDIN_LIFETIME_MS", L"STANDIN_READY_DELAY_MS"})
-            SetEnvironmentVariableW(name, nullptr);
+        ResetStandIn(LogPath());
     }
     void TearDown() override {
         if (launcher_) {
@@ -268,14 +90,10 @@ protected:
         DeleteFileW(LogPath().c_str());
     }
 
-    void InstallProduct(const wchar_t* mode) {
-        ASSERT_TRUE(CreateDirectoryW(kProductDir, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
-        ASSERT_TRUE(CopyFileW(WindowsPath(STANDIN_EXE).c_str(), kProductExe, FALSE)) << GetLastError();
-        SetEnvironmentVariableW(L"STANDIN_MODE", mode);
-    }
+    void InstallProduct(const wchar_t* mode) { InstallStandIn(WindowsPath(STANDIN_EXE), mode); }
 
-    Launcher& Start() {
-        launcher_ = std::make_unique<Launcher>();
+    Launch& Start() {
+        launcher_ = std::make_unique<Launch>(WindowsPath(LAUNCHER_EXE));
         EXPECT_TRUE(launcher_->Started()) << "CreateProcess: " << GetLastError();
         return *launcher_;
     }
@@ -283,24 +101,10 @@ protected:
     // The stand-in lives on after the launcher; let it end (or end it) so the
     // next case can replace its file.
     static void EndProducts(DWORD launcherPid) {
-        for (DWORD pid : ProductsStartedBy(launcherPid)) {
-            HANDLE product = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
-            if (!product) continue;
-            if (WaitForSingleObject(product, 10000) == WAIT_TIMEOUT) TerminateProcess(product, 99);
-            WaitForSingleObject(product, 5000);
-            CloseHandle(product);
-        }
+        for (DWORD pid : ProductsStartedBy(launcherPid)) EndProcess(pid);
     }
 
-    static void RemoveProduct() {
-        for (int attempt = 0; attempt < 50 && GetFileAttributesW(kProductExe) != INVALID_FILE_ATTRIBUTES; ++attempt) {
-            if (DeleteFileW(kProductExe)) break;
-            Sleep(100);
-        }
-        RemoveDirectoryW(kProductDir);
-    }
-
-    std::unique_ptr<Launcher> launcher_;
+    std::unique_ptr<Launch> launcher_;
 };
 
 // ----- the window -----
@@ -308,7 +112,7 @@ protected:
 using Window = E2E;
 
 TEST_F(Window, IsABorderlessCentredTaskbarSplashOfTheDesignedSize) {
-    Launcher& launcher = Start();
+    Launch& launcher = Start();
     HWND splash = launcher.WaitSplash();
     ASSERT_NE(splash, nullptr) << "no visible Tfrm_abertura/frm_abertura window";
 
@@ -339,7 +143,7 @@ TEST_F(Window, IsABorderlessCentredTaskbarSplashOfTheDesignedSize) {
 using Steps = E2E;
 
 TEST_F(Steps, ShowsTheGreenStatusAndAnEmptyBarThenTenThenThirtyPercent) {
-    Launcher& launcher = Start();
+    Launch& launcher = Start();
     HWND splash = launcher.WaitSplash();
     ASSERT_NE(splash, nullptr);
 
@@ -399,7 +203,7 @@ TEST_P(Product, IsStartedOnceQuotedAndShownNormalThenTheLauncherEnds) {
     InstallProduct(c.mode);
     SetEnvironmentVariableW(L"STANDIN_READY_DELAY_MS", L"2000");
     SetEnvironmentVariableW(L"STANDIN_LIFETIME_MS", L"1500");
-    Launcher& launcher = Start();
+    Launch& launcher = Start();
 
     ASSERT_TRUE(WaitUntil([] { return !LogLines().empty(); }, 20s)) << "the product was not started";
     if (c.readyLate) {
@@ -432,7 +236,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, Product,
 using NoProduct = E2E;
 
 TEST_F(NoProduct, EndsQuietlyWithExitCodeZero) {
-    Launcher& launcher = Start();
+    Launch& launcher = Start();
     HWND splash = launcher.WaitSplash();
     ASSERT_NE(splash, nullptr);
     std::vector<std::wstring> others;
@@ -464,7 +268,7 @@ class CloseEarly : public E2E, public testing::WithParamInterface<CloseCase> {};
 TEST_P(CloseEarly, EndsWithExitCodeZeroAndStartsNothing) {
     const CloseCase& c = GetParam();
     InstallProduct(L"normal");
-    Launcher& launcher = Start();
+    Launch& launcher = Start();
     HWND splash = launcher.WaitSplash();
     ASSERT_NE(splash, nullptr);
     int before = -1;  // -1 while a loaded machine keeps the launcher from answering

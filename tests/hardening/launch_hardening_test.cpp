@@ -3,76 +3,23 @@
 // it still ends with 0, starts the product at most once and leaves nothing behind.
 #include <windows.h>
 #include <commctrl.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
+#include "launcher_driver.h"
+
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <functional>
 #include <string>
 #include <vector>
 
 namespace {
 
+using namespace launcher_driver;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-const wchar_t kProductDir[] = L"C:\\VELQUOR";
-const wchar_t kProductExe[] = L"C:\\VELQUOR\\NORVASK.exe";
-constexpr RECT kBar{8, 408, 8 + 713, 408 + 25};
 constexpr int kBannerHeight = 105;
-
-std::wstring WindowsPath(const char* unixPath) {
-    std::wstring path = L"Z:";
-    for (const char* c = unixPath; *c; ++c) path += (*c == '/') ? L'\\' : static_cast<wchar_t>(*c);
-    return path;
-}
-
-std::wstring TempPath(const wchar_t* name) {
-    wchar_t dir[MAX_PATH];
-    GetTempPathW(MAX_PATH, dir);
-    return std::wstring(dir) + name;
-}
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-std::vector<std::string> Lines(const std::wstring& path) {
-    std::vector<std::string> lines;
-    std::ifstream in(path.c_str());
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty()) lines.push_back(line);
-    }
-    return lines;
-}
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto end = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() > end) return false;
-        Sleep(5);
-    }
-    return true;
-}
-
-struct ProcessEntry {
-    DWORD pid, parent;
-    std::wstring image;
-};
-
-std::vector<ProcessEntry> Processes() {
-    std::vector<ProcessEntry> out;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return out;
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL ok = Process32FirstW(snapshot, &entry); ok; ok = Process32NextW(snapshot, &entry))
-        out.push_back({entry.th32ProcessID, entry.th32ParentProcessID, entry.szExeFile});
-    CloseHandle(snapshot);
-    return out;
-}
 
 // What the launcher may leave running: itself and whatever it started
 // (matched by parent, so other programs in the same Wine prefix do not count).
@@ -107,123 +54,6 @@ std::string Narrow(const std::vector<std::wstring>& items) {
     return out;
 }
 
-std::wstring ClassOf(HWND window) {
-    wchar_t name[256] = {};
-    GetClassNameW(window, name, 256);
-    return name;
-}
-
-struct SplashSearch {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK MatchSplash(HWND window, LPARAM context) {
-    auto* search = reinterpret_cast<SplashSearch*>(context);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner != search->pid || ClassOf(window) != L"Tfrm_abertura") return TRUE;
-    search->found = window;
-    return FALSE;
-}
-
-HWND SplashOf(DWORD pid) {
-    SplashSearch search{pid, nullptr};
-    EnumWindows(MatchSplash, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-// ----- the screen: the launcher's thread answers no messages mid-sequence -----
-
-std::vector<COLORREF> Capture(const RECT& area) {
-    const int width = area.right - area.left, height = area.bottom - area.top;
-    std::vector<COLORREF> out;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info{};
-    info.bmiHeader = {sizeof info.bmiHeader, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
-    GdiFlush();
-    const auto* bgrx = static_cast<const DWORD*>(bits);
-    for (int i = 0; i < width * height; ++i)
-        out.push_back(RGB((bgrx[i] >> 16) & 0xFF, (bgrx[i] >> 8) & 0xFF, bgrx[i] & 0xFF));
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return out;
-}
-
-RECT ClientOnScreen(HWND window, const RECT& client) {
-    POINT origin{0, 0};
-    ClientToScreen(window, &origin);
-    return {origin.x + client.left, origin.y + client.top, origin.x + client.right, origin.y + client.bottom};
-}
-
-bool Near(COLORREF a, COLORREF b) {
-    return abs(GetRValue(a) - GetRValue(b)) + abs(GetGValue(a) - GetGValue(b)) + abs(GetBValue(a) - GetBValue(b)) <= 48;
-}
-
-// Fraction of the bar's inside that is filled, read along its middle row.
-double BarFill(HWND splash) {
-    const RECT row{kBar.left, kBar.top + 12, kBar.right, kBar.top + 13};
-    const std::vector<COLORREF> p = Capture(ClientOnScreen(splash, row));
-    const int width = static_cast<int>(p.size()), edge = 2;
-    const COLORREF empty = p[static_cast<size_t>(width - edge - 2)];
-    for (int x = width - edge - 1; x >= edge; --x)
-        if (!Near(p[static_cast<size_t>(x)], empty)) return static_cast<double>(x - edge + 1) / (width - 2 * edge);
-    return 0.0;
-}
-
-// ----- one run of the launcher -----
-
-struct Show {
-    bool set = false;
-    WORD command = SW_SHOWNORMAL;
-};
-
-class Launch {
-public:
-    explicit Launch(const std::wstring& exe, Show show = {}, const std::wstring& arguments = {}) {
-        std::wstring commandLine = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        if (show.set) {
-            startup.dwFlags = STARTF_USESHOWWINDOW;
-            startup.wShowWindow = show.command;
-        }
-        started_ = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                  &startup, &process_) != FALSE;
-    }
-    ~Launch() {
-        if (!started_) return;
-        if (Running()) TerminateProcess(process_.hProcess, 99);
-        CloseHandle(process_.hThread);
-        CloseHandle(process_.hProcess);
-    }
-    Launch(const Launch&) = delete;
-    Launch& operator=(const Launch&) = delete;
-
-    bool Started() const { return started_; }
-    DWORD Pid() const { return process_.dwProcessId; }
-    bool Running() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
-    bool WaitExit(std::chrono::milliseconds limit) const {
-        return WaitForSingleObject(process_.hProcess, static_cast<DWORD>(limit.count())) == WAIT_OBJECT_0;
-    }
-    DWORD ExitCode() const {
-        DWORD code = 0;
-        GetExitCodeProcess(process_.hProcess, &code);
-        return code;
-    }
-
-private:
-    PROCESS_INFORMATION process_{};
-    bool started_ = false;
-};
-
 // What a watcher saw of the splash while the launcher ran.
 struct Sighting {
     HWND splash = nullptr;
@@ -253,10 +83,8 @@ protected:
     void SetUp() override {
         RemoveProduct();
         log_ = TempPath(L"velquor-hardening-standin.log");
-        DeleteFileW(log_.c_str());
-        SetEnvironmentVariableW(L"STANDIN_LOG", log_.c_str());
+        ResetStandIn(log_);
         SetEnvironmentVariableW(L"STANDIN_LIFETIME_MS", L"800");
-        for (const wchar_t* name : {L"STANDIN_MODE", L"STANDIN_READY_DELAY_MS"}) SetEnvironmentVariableW(name, nullptr);
     }
     void TearDown() override {
         EndProducts();
@@ -265,9 +93,7 @@ protected:
     }
 
     static void InstallStandIn(const wchar_t* mode) {
-        ASSERT_TRUE(CreateDirectoryW(kProductDir, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
-        ASSERT_TRUE(CopyFileW(WindowsPath(STANDIN_EXE).c_str(), kProductExe, FALSE)) << GetLastError();
-        SetEnvironmentVariableW(L"STANDIN_MODE", mode);
+        launcher_driver::InstallStandIn(WindowsPath(STANDIN_EXE), mode);
     }
 
     static void InstallText() {
@@ -282,22 +108,8 @@ protected:
 
     // Products outlive the launcher by design; a test waits them out, then ends stragglers.
     static void EndProducts() {
-        for (const ProcessEntry& p : Processes()) {
-            if (_wcsicmp(p.image.c_str(), L"NORVASK.exe") != 0) continue;
-            HANDLE product = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, p.pid);
-            if (!product) continue;
-            if (WaitForSingleObject(product, 10000) == WAIT_TIMEOUT) TerminateProcess(product, 99);
-            WaitForSingleObject(product, 5000);
-            CloseHandle(product);
-        }
-    }
-
-    static void RemoveProduct() {
-        for (int attempt = 0; attempt < 50 && Exists(kProductExe); ++attempt) {
-            if (DeleteFileW(kProductExe)) break;
-            Sleep(100);
-        }
-        RemoveDirectoryW(kProductDir);
+        for (const ProcessEntry& p : Processes())
+            if (_wcsicmp(p.image.c_str(), L"NORVASK.exe") == 0) EndProcess(p.pid);
     }
 
     // The launcher ended with 0 and, once the products' lifetime has passed,
@@ -458,11 +270,10 @@ TEST_P(ShowState, TheSequenceRunsAndStartsTheProductOnce) {
                 RECT client{};
                 GetClientRect(splash, &client);
                 clientWidth = client.right;
-                const std::vector<COLORREF> row =
-                    Capture(ClientOnScreen(splash, {0, kBannerHeight / 2, client.right, kBannerHeight / 2 + 1}));
+                const Pixels row = Capture(OnScreen(splash, {0, kBannerHeight / 2, client.right, kBannerHeight / 2 + 1}));
                 const COLORREF background = GetSysColor(COLOR_BTNHIGHLIGHT);
                 bannerWidth = 0;
-                for (COLORREF p : row) bannerWidth += !Near(p, background);
+                for (COLORREF p : row.rgb) bannerWidth += !Near(p, background);
                 bannerSpans = clientWidth > 729 && bannerWidth >= clientWidth * 95 / 100;
             }
             return !run.Running() || (c.command == SW_SHOWMAXIMIZED ? bannerSpans : iconic);
