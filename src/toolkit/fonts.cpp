@@ -48,17 +48,17 @@ std::wstring ResolveFace(const wchar_t* face) {
     return face;  // let the font mapper choose
 }
 
-FontHandle CreateFontFrom(const FontSpec& spec) {
+FontHandle CreateFontFrom(const FontSpec& design) {
     LOGFONTW font{};
-    font.lfHeight = -spec.height;
-    font.lfWeight = spec.bold ? FW_BOLD : FW_NORMAL;
-    font.lfItalic = spec.italic;
-    font.lfCharSet = spec.charset;
+    font.lfHeight = -design.height;
+    font.lfWeight = design.bold ? FW_BOLD : FW_NORMAL;
+    font.lfItalic = design.italic;
+    font.lfCharSet = design.charset;
     font.lfOutPrecision = OUT_DEFAULT_PRECIS;
     font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
     font.lfQuality = DEFAULT_QUALITY;
     font.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
-    const std::wstring face = ResolveFace(spec.face);
+    const std::wstring face = ResolveFace(design.face);
     wcsncpy(font.lfFaceName, face.c_str(), LF_FACESIZE - 1);
     FontHandle handle(CreateFontIndirectW(&font));
     Check(static_cast<bool>(handle), "CreateFontIndirect");

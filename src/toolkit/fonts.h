@@ -10,6 +10,6 @@ namespace toolkit {
 // otherwise the first installed face of the same kind.
 std::wstring ResolveFace(const wchar_t* face);
 
-FontHandle CreateFontFrom(const FontSpec& spec);
+FontHandle CreateFontFrom(const FontSpec& design);
 
 }  // namespace toolkit

@@ -37,15 +37,15 @@ TForm::~TForm() {
 
 HINSTANCE TForm::Instance() const { return GetModuleHandleW(nullptr); }
 
-void TForm::CreateWindowFrom(const WindowSpec& spec) {
-    RegisterClassOnce(Instance(), spec.windowClass, spec.icon, WindowProc);
-    font_ = CreateFontFrom(spec.font);
+void TForm::CreateWindowFrom(const WindowSpec& design) {
+    RegisterClassOnce(Instance(), design.windowClass, design.icon, WindowProc);
+    font_ = CreateFontFrom(design.font);
     // No caption and no frame: the outer size is the client size. The system
     // menu style keeps the taskbar button's Close working.
     const DWORD style = WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX;
     const DWORD exStyle = application_.MainFormOnTaskBar ? WS_EX_APPWINDOW : 0;
-    HWND window = CreateWindowExW(exStyle, spec.windowClass, spec.caption, style, 0, 0, spec.clientWidth,
-                                  spec.clientHeight, nullptr, nullptr, Instance(), this);
+    HWND window = CreateWindowExW(exStyle, design.windowClass, design.caption, style, 0, 0, design.clientWidth,
+                                  design.clientHeight, nullptr, nullptr, Instance(), this);
     Check(window != nullptr, "CreateWindowEx");  // WM_NCCREATE has taken ownership
 }
 

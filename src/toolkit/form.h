@@ -47,7 +47,7 @@ private:
         const FontSpec& font;
         const wchar_t* icon;
     };
-    void CreateWindowFrom(const WindowSpec& spec);
+    void CreateWindowFrom(const WindowSpec& design);
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void Paint();
@@ -56,13 +56,13 @@ private:
     void HandleTimer(UINT_PTR id);
 
     template <class Form>
-    void Add(Form&, const ImageLayout<Form>& spec);
+    void Add(Form&, const ImageLayout<Form>& design);
     template <class Form>
-    void Add(Form&, const LabelLayout<Form>& spec);
+    void Add(Form&, const LabelLayout<Form>& design);
     template <class Form>
-    void Add(Form&, const ProgressBarLayout<Form>& spec);
+    void Add(Form&, const ProgressBarLayout<Form>& design);
     template <class Form>
-    void Add(Form&, const TimerLayout<Form>& spec);
+    void Add(Form&, const TimerLayout<Form>& design);
 
     TApplication& application_;
     WindowHandle window_;
@@ -86,29 +86,29 @@ void TForm::Build(Form& self, const FormLayout<Form>& layout) {
         };
     }
     for (const auto& control : layout.controls) {
-        std::visit([&](const auto& spec) { Add(self, spec); }, control);
+        std::visit([&](const auto& design) { Add(self, design); }, control);
     }
 }
 
 template <class Form>
-void TForm::Add(Form& self, const ImageLayout<Form>& spec) {
-    (self.*spec.control).Create(*this, spec.bounds, spec.picture, spec.align, spec.stretch);
+void TForm::Add(Form& self, const ImageLayout<Form>& design) {
+    (self.*design.control).Create(*this, design.bounds, design.picture, design.align, design.stretch);
 }
 
 template <class Form>
-void TForm::Add(Form& self, const LabelLayout<Form>& spec) {
-    (self.*spec.control).Create(*this, spec.bounds, spec.caption, spec.font);
+void TForm::Add(Form& self, const LabelLayout<Form>& design) {
+    (self.*design.control).Create(*this, design.bounds, design.caption, design.font);
 }
 
 template <class Form>
-void TForm::Add(Form& self, const ProgressBarLayout<Form>& spec) {
-    (self.*spec.control).Create(*this, spec.bounds, spec.min, spec.max, spec.position, spec.tabOrder);
+void TForm::Add(Form& self, const ProgressBarLayout<Form>& design) {
+    (self.*design.control).Create(*this, design.bounds, design.min, design.max, design.position, design.tabOrder);
 }
 
 template <class Form>
-void TForm::Add(Form& self, const TimerLayout<Form>& spec) {
-    auto handler = [&self, onTimer = spec.onTimer](TObject& sender) { (self.*onTimer)(sender); };
-    (self.*spec.control).Create(*this, spec.interval, spec.enabled, handler);
+void TForm::Add(Form& self, const TimerLayout<Form>& design) {
+    auto handler = [&self, onTimer = design.onTimer](TObject& sender) { (self.*onTimer)(sender); };
+    (self.*design.control).Create(*this, design.interval, design.enabled, handler);
 }
 
 }  // namespace toolkit
