@@ -30,11 +30,7 @@ fi
 cmake --build "$bench_build" -j"$(nproc)" >/dev/null
 
 win() { printf 'Z:%s' "${1//\//\\}"; }
-cleanup() { wineserver_stop; display_stop; }
-trap cleanup EXIT
-display_start
-wine_prefix_ensure
-wineserver_start
+wine_session_start
 "$WINE" "$bench_build/driver.exe" \
   "$(win "$build_dir/$arch/src/main/VELQUOR.exe")" "$(win "$bench_build/bare.exe")" \
   "$(win "$bench_build/product.exe")" "$(win "$root/assets/banner.jpg")" "$(win "$root/assets/logo.png")" \

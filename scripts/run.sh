@@ -11,11 +11,7 @@ bash "$root/scripts/build.sh" >/dev/null
 arch=$(runnable_arch)
 exe=$build_dir/$arch/src/main/VELQUOR.exe
 
-cleanup() { wineserver_stop; display_stop; }
-trap cleanup EXIT
-display_start
-wine_prefix_ensure
-wineserver_start
+wine_session_start
 
 product=$WINEPREFIX/drive_c/VELQUOR/NORVASK.exe
 if [ ! -e "$product" ]; then

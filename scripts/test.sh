@@ -8,11 +8,7 @@ bash "$root/scripts/build.sh" >/dev/null
 . "$root/scripts/wine-env.sh"
 arch=$(runnable_arch)
 
-cleanup() { wineserver_stop; display_stop; }
-trap cleanup EXIT
-display_start
-wine_prefix_ensure
-wineserver_start
+wine_session_start
 
 status=0
 if [ "$arch" != i686 ]; then

@@ -101,3 +101,12 @@ wineserver_start() {
   "$WINE" cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
 }
 wineserver_stop() { "$WINESERVER" -k 2>/dev/null || true; "$WINESERVER" -w 2>/dev/null || true; }
+
+# A display, the prefix and one wineserver for the rest of the calling
+# script, all ended when it exits.
+wine_session_start() {
+  trap 'wineserver_stop; display_stop' EXIT
+  display_start
+  wine_prefix_ensure
+  wineserver_start
+}
