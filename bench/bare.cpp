@@ -28,12 +28,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     windowClass.lpszClassName = L"VelquorBenchBare";
     RegisterClassW(&windowClass);
     const int width = 729, height = 441;
-    HWND window = CreateWindowExW(0, L"VelquorBenchBare", L"bare", WS_POPUP,
-                                  (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
-                                  (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, nullptr,
-                                  nullptr, instance, nullptr);
-    CreateWindowExW(0, PROGRESS_CLASSW, nullptr, WS_CHILD | WS_VISIBLE, 8, 408, 713, 25, window, nullptr,
-                    instance, nullptr);
+    HWND window = CreateWindowExW(
+        0, L"VelquorBenchBare", L"bare", WS_POPUP, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+        (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, nullptr, nullptr, instance, nullptr);
+    CreateWindowExW(0, PROGRESS_CLASSW, nullptr, WS_CHILD | WS_VISIBLE, 8, 408, 713, 25, window, nullptr, instance,
+                    nullptr);
     SetTimer(window, 1, 1000, nullptr);
     ShowWindow(window, show);
     UpdateWindow(window);

@@ -30,16 +30,16 @@ double Ticks(long long t) { return static_cast<double>(t) * 1000.0 / g_freq; }
 constexpr double kNaN = NAN;
 
 struct Run {
-    double ready = kNaN;       // process start -> WaitForInputIdle
-    double window = kNaN;      // process start -> first seen by FindWindow
-    double visible = kNaN;     // process start -> first seen visible
-    double pos10 = kNaN;       // process start -> PBM_GETPOS first reads >= 10
-    double pos30 = kNaN;       // ... first reads >= 30
-    double pix10 = kNaN;       // process start -> bar fill seen on screen at 10 %
-    double pix30 = kNaN;       // ... at 30 %
-    double product = kNaN;     // process start -> stand-in product started
-    double exit = kNaN;        // process start -> process handle signalled
-    double cpu = kNaN;         // user+kernel ms
+    double ready = kNaN;    // process start -> WaitForInputIdle
+    double window = kNaN;   // process start -> first seen by FindWindow
+    double visible = kNaN;  // process start -> first seen visible
+    double pos10 = kNaN;    // process start -> PBM_GETPOS first reads >= 10
+    double pos30 = kNaN;    // ... first reads >= 30
+    double pix10 = kNaN;    // process start -> bar fill seen on screen at 10 %
+    double pix30 = kNaN;    // ... at 30 %
+    double product = kNaN;  // process start -> stand-in product started
+    double exit = kNaN;     // process start -> process handle signalled
+    double cpu = kNaN;      // user+kernel ms
     double peakWs = kNaN, pagefileUp = kNaN, pagefileEnd = kNaN, peakPagefile = kNaN;  // MiB
     DWORD exitCode = 0;
 };
@@ -151,7 +151,8 @@ Run RunOnce(const std::wstring& exe, const wchar_t* windowClass, bool watchBar) 
     FILETIME created, exited, kernel, user;
     if (GetProcessTimes(pi.hProcess, &created, &exited, &kernel, &user)) {
         auto ms = [](FILETIME f) {
-            return static_cast<double>((static_cast<unsigned long long>(f.dwHighDateTime) << 32) | f.dwLowDateTime) / 1e4;
+            return static_cast<double>((static_cast<unsigned long long>(f.dwHighDateTime) << 32) | f.dwLowDateTime) /
+                   1e4;
         };
         r.cpu = ms(kernel) + ms(user);
     }
@@ -213,7 +214,8 @@ std::string Num(double x) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 10) {
-        fwprintf(stderr, L"usage: driver launcher.exe bare.exe product.exe banner.jpg logo.png shipped.exe N out.json arch\n");
+        fwprintf(stderr,
+                 L"usage: driver launcher.exe bare.exe product.exe banner.jpg logo.png shipped.exe N out.json arch\n");
         return 2;
     }
     LARGE_INTEGER f;
@@ -285,43 +287,61 @@ int wmain(int argc, wchar_t** argv) {
         for (const Run& r : runs[which]) v.push_back(a(r) - b(r));
         return v;
     };
-    add("ready_launcher", "ready (start->input idle), launcher", "ms", col("launcher", [](const Run& r) { return r.ready; }));
+    add("ready_launcher", "ready (start->input idle), launcher", "ms",
+        col("launcher", [](const Run& r) { return r.ready; }));
     add("ready_bare", "ready (start->input idle), bare", "ms", col("bare", [](const Run& r) { return r.ready; }));
     add("window_launcher", "window seen, launcher", "ms", col("launcher", [](const Run& r) { return r.window; }));
     add("window_bare", "window seen, bare", "ms", col("bare", [](const Run& r) { return r.window; }));
-    add("visible_launcher", "window seen visible, launcher", "ms", col("launcher", [](const Run& r) { return r.visible; }));
+    add("visible_launcher", "window seen visible, launcher", "ms",
+        col("launcher", [](const Run& r) { return r.visible; }));
     add("visible_bare", "window seen visible, bare", "ms", col("bare", [](const Run& r) { return r.visible; }));
     add("first_tick_getpos", "first tick: window->PBM_GETPOS 10", "ms",
-        diff("launcher", [](const Run& r) { return r.pos10; }, [](const Run& r) { return r.window; }));
+        diff(
+            "launcher", [](const Run& r) { return r.pos10; }, [](const Run& r) { return r.window; }));
     add("first_tick_screen", "first tick: window->10 % on screen", "ms",
-        diff("launcher", [](const Run& r) { return r.pix10; }, [](const Run& r) { return r.window; }));
+        diff(
+            "launcher", [](const Run& r) { return r.pix10; }, [](const Run& r) { return r.window; }));
     add("hold_10_30_getpos", "hold 10->30 (PBM_GETPOS)", "ms",
-        diff("launcher", [](const Run& r) { return r.pos30; }, [](const Run& r) { return r.pos10; }));
+        diff(
+            "launcher", [](const Run& r) { return r.pos30; }, [](const Run& r) { return r.pos10; }));
     add("hold_10_30_screen", "hold 10->30 (screen)", "ms",
-        diff("launcher", [](const Run& r) { return r.pix30; }, [](const Run& r) { return r.pix10; }));
+        diff(
+            "launcher", [](const Run& r) { return r.pix30; }, [](const Run& r) { return r.pix10; }));
     add("hold_30_product_screen", "hold 30->product start (screen)", "ms",
-        diff("launcher", [](const Run& r) { return r.product; }, [](const Run& r) { return r.pix30; }));
+        diff(
+            "launcher", [](const Run& r) { return r.product; }, [](const Run& r) { return r.pix30; }));
     add("hold_30_product_getpos", "hold 30->product start (PBM_GETPOS)", "ms",
-        diff("launcher", [](const Run& r) { return r.product; }, [](const Run& r) { return r.pos30; }));
+        diff(
+            "launcher", [](const Run& r) { return r.product; }, [](const Run& r) { return r.pos30; }));
     add("product_start", "start->product start", "ms", col("launcher", [](const Run& r) { return r.product; }));
     add("process_start_cost", "CreateProcess->first line, product alone", "ms",
         col("product_direct", [](const Run& r) { return r.product; }));
     add("exit_launcher", "start->exit, product present", "ms", col("launcher", [](const Run& r) { return r.exit; }));
-    add("exit_noproduct", "start->exit, no product", "ms", col("launcher_noproduct", [](const Run& r) { return r.exit; }));
+    add("exit_noproduct", "start->exit, no product", "ms",
+        col("launcher_noproduct", [](const Run& r) { return r.exit; }));
     add("exit_bare", "start->exit, bare", "ms", col("bare", [](const Run& r) { return r.exit; }));
     add("main_done_bare", "start->wWinMain returned, bare", "ms", col("bare", [](const Run& r) { return r.product; }));
     add("teardown_bare", "wWinMain returned->exit seen, bare", "ms",
-        diff("bare", [](const Run& r) { return r.exit; }, [](const Run& r) { return r.product; }));
-    add("cpu_launcher", "GetProcessTimes CPU, launcher (bogus)", "ms", col("launcher_noproduct", [](const Run& r) { return r.cpu; }));
+        diff(
+            "bare", [](const Run& r) { return r.exit; }, [](const Run& r) { return r.product; }));
+    add("cpu_launcher", "GetProcessTimes CPU, launcher (bogus)", "ms",
+        col("launcher_noproduct", [](const Run& r) { return r.cpu; }));
     add("cpu_bare", "GetProcessTimes CPU, bare (bogus)", "ms", col("bare", [](const Run& r) { return r.cpu; }));
-    add("peak_ws_launcher", "peak working set, launcher", "MiB", col("launcher_noproduct", [](const Run& r) { return r.peakWs; }));
+    add("peak_ws_launcher", "peak working set, launcher", "MiB",
+        col("launcher_noproduct", [](const Run& r) { return r.peakWs; }));
     add("peak_ws_bare", "peak working set, bare", "MiB", col("bare", [](const Run& r) { return r.peakWs; }));
-    add("pagefile_up_launcher", "PagefileUsage window up, launcher", "MiB", col("launcher_noproduct", [](const Run& r) { return r.pagefileUp; }));
-    add("pagefile_up_bare", "PagefileUsage window up, bare", "MiB", col("bare", [](const Run& r) { return r.pagefileUp; }));
-    add("pagefile_end_launcher", "PagefileUsage last sample, launcher", "MiB", col("launcher_noproduct", [](const Run& r) { return r.pagefileEnd; }));
-    add("pagefile_end_bare", "PagefileUsage last sample, bare", "MiB", col("bare", [](const Run& r) { return r.pagefileEnd; }));
-    add("peak_pagefile_launcher", "peak PagefileUsage, launcher", "MiB", col("launcher_noproduct", [](const Run& r) { return r.peakPagefile; }));
-    add("peak_pagefile_bare", "peak PagefileUsage, bare", "MiB", col("bare", [](const Run& r) { return r.peakPagefile; }));
+    add("pagefile_up_launcher", "PagefileUsage window up, launcher", "MiB",
+        col("launcher_noproduct", [](const Run& r) { return r.pagefileUp; }));
+    add("pagefile_up_bare", "PagefileUsage window up, bare", "MiB",
+        col("bare", [](const Run& r) { return r.pagefileUp; }));
+    add("pagefile_end_launcher", "PagefileUsage last sample, launcher", "MiB",
+        col("launcher_noproduct", [](const Run& r) { return r.pagefileEnd; }));
+    add("pagefile_end_bare", "PagefileUsage last sample, bare", "MiB",
+        col("bare", [](const Run& r) { return r.pagefileEnd; }));
+    add("peak_pagefile_launcher", "peak PagefileUsage, launcher", "MiB",
+        col("launcher_noproduct", [](const Run& r) { return r.peakPagefile; }));
+    add("peak_pagefile_bare", "peak PagefileUsage, bare", "MiB",
+        col("bare", [](const Run& r) { return r.peakPagefile; }));
     add("pictures_banner", "LoadScaled banner 960x209->729x105", "ms", tBanner);
     add("pictures_logo", "LoadScaled logo 989x989->202x170", "ms", tLogo);
     add("pictures_both", "LoadScaled both", "ms", tBoth);
@@ -355,7 +375,8 @@ int wmain(int argc, wchar_t** argv) {
     };
     const double tick = std::isnan(med["first_tick_screen"]) ? med["first_tick_getpos"] : med["first_tick_screen"];
     const double hold1 = std::isnan(med["hold_10_30_screen"]) ? med["hold_10_30_getpos"] : med["hold_10_30_screen"];
-    const double hold2 = std::isnan(med["hold_30_product_screen"]) ? med["hold_30_product_getpos"] : med["hold_30_product_screen"];
+    const double hold2 =
+        std::isnan(med["hold_30_product_screen"]) ? med["hold_30_product_getpos"] : med["hold_30_product_screen"];
     const Target targets[] = {
         {"ready ratio launcher/bare", readyRatio, readyRatio <= 1.25, "<= 1.25"},
         {"first tick (ms)", tick, std::fabs(tick - 1000) <= 20, "1000 +- 20"},
@@ -387,16 +408,19 @@ int wmain(int argc, wchar_t** argv) {
     const char* kinds[] = {"launcher", "launcher_noproduct", "bare"};
     for (size_t k = 0; k < std::size(kinds); ++k) {
         std::string cpu, exit;
-        for (const Run& r : runs[kinds[k]]) cpu += (cpu.empty() ? "" : ", ") + Num(r.cpu), exit += (exit.empty() ? "" : ", ") + Num(r.exit);
+        for (const Run& r : runs[kinds[k]])
+            cpu += (cpu.empty() ? "" : ", ") + Num(r.cpu), exit += (exit.empty() ? "" : ", ") + Num(r.exit);
         out << "    \"" << kinds[k] << "\": {\"cpu_ms\": [" << cpu << "], \"exit_ms\": [" << exit << "]}"
             << (k + 1 < std::size(kinds) ? ",\n" : "\n");
     }
     out << "  },\n  \"targets\": {\n";
     for (size_t i = 0; i < std::size(targets); ++i) {
         const Target& t = targets[i];
-        out << "    \"" << t.name << "\": {\"value\": " << Num(t.value) << ", \"goal\": \"" << t.goal
-            << "\", \"met\": " << (std::isnan(t.value) ? "null" : t.met ? "true" : "false") << "}"
-            << (i + 1 < std::size(targets) ? ",\n" : "\n");
+        out << "    \"" << t.name << "\": {\"value\": " << Num(t.value) << ", \"goal\": \"" << t.goal << "\", \"met\": "
+            << (std::isnan(t.value) ? "null"
+                : t.met             ? "true"
+                                    : "false")
+            << "}" << (i + 1 < std::size(targets) ? ",\n" : "\n");
     }
     out << "  }\n}\n";
     return 0;

@@ -11,159 +11,163 @@ namespace pictures {
 
 AreaScaler::AreaScaler(int width, int height, std::uint32_t background, const Limits& limits)
     : dst_width_(width), dst_height_(height), background_(background & 0xFFFFFFu) {
-  CheckSize(width, height, limits, "target size");
+    CheckSize(width, height, limits, "target size");
 }
 
 void AreaScaler::Begin(int width, int height) {
-  if (begun_) throw DecodeError("picture started twice");
-  if (width <= 0 || height <= 0) throw DecodeError("picture has no pixels");
-  begun_ = true;
-  src_width_ = width;
-  src_height_ = height;
+    if (begun_) throw DecodeError("picture started twice");
+    if (width <= 0 || height <= 0) throw DecodeError("picture has no pixels");
+    begun_ = true;
+    src_width_ = width;
+    src_height_ = height;
 
-  // Lengths are measured in units where a source pixel is dst_width_ long and a destination
-  // pixel src_width_ long, so every overlap is a whole number and each column's weights add up
-  // to exactly src_width_.
-  const std::int64_t sw = width, dw = dst_width_;
-  columns_.resize(static_cast<std::size_t>(dst_width_));
-  for (std::int64_t x = 0; x < dw; ++x) {
-    // Source pixels lo / dw .. (hi - 1) / dw each overlap the column by more than nothing.
-    const std::int64_t lo = x * sw, hi = (x + 1) * sw;
-    const std::int64_t first = lo / dw, last = (hi - 1) / dw;
-    const auto overlap = [&](std::int64_t i) { return std::min(hi, (i + 1) * dw) - std::max(lo, i * dw); };
-    columns_[static_cast<std::size_t>(x)] = {static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(last - first + 1),
-                                             static_cast<std::uint32_t>(overlap(first)), static_cast<std::uint32_t>(overlap(last))};
-  }
-  // A column's sum is at most 255 * 255 * src_width_: within 32 bits up to 66051 pixels wide.
-  narrow_sums_ = width <= 66051;
-  narrow_sum_.assign(narrow_sums_ ? static_cast<std::size_t>(dst_width_) * 4 : 0, 0);
-  wide_sum_.assign(narrow_sums_ ? 0 : static_cast<std::size_t>(dst_width_) * 4, 0);
-  // A destination row holds at most height / dst_height_ + 1 whole source rows, each summing to
-  // at most 255 * 255 * width.
-  whole_rows_ = narrow_sums_ && std::uint64_t{255 * 255} * static_cast<std::uint64_t>(width) *
-                                        static_cast<std::uint64_t>(height / dst_height_ + 1) <= 0xFFFFFFFFu;
-  whole_.assign(static_cast<std::size_t>(dst_width_) * 4, 0);
+    // Lengths are measured in units where a source pixel is dst_width_ long and a destination
+    // pixel src_width_ long, so every overlap is a whole number and each column's weights add up
+    // to exactly src_width_.
+    const std::int64_t sw = width, dw = dst_width_;
+    columns_.resize(static_cast<std::size_t>(dst_width_));
+    for (std::int64_t x = 0; x < dw; ++x) {
+        // Source pixels lo / dw .. (hi - 1) / dw each overlap the column by more than nothing.
+        const std::int64_t lo = x * sw, hi = (x + 1) * sw;
+        const std::int64_t first = lo / dw, last = (hi - 1) / dw;
+        const auto overlap = [&](std::int64_t i) { return std::min(hi, (i + 1) * dw) - std::max(lo, i * dw); };
+        columns_[static_cast<std::size_t>(x)] = {
+            static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(last - first + 1),
+            static_cast<std::uint32_t>(overlap(first)), static_cast<std::uint32_t>(overlap(last))};
+    }
+    // A column's sum is at most 255 * 255 * src_width_: within 32 bits up to 66051 pixels wide.
+    narrow_sums_ = width <= 66051;
+    narrow_sum_.assign(narrow_sums_ ? static_cast<std::size_t>(dst_width_) * 4 : 0, 0);
+    wide_sum_.assign(narrow_sums_ ? 0 : static_cast<std::size_t>(dst_width_) * 4, 0);
+    // A destination row holds at most height / dst_height_ + 1 whole source rows, each summing to
+    // at most 255 * 255 * width.
+    whole_rows_ = narrow_sums_ && std::uint64_t{255 * 255} * static_cast<std::uint64_t>(width) *
+                                          static_cast<std::uint64_t>(height / dst_height_ + 1) <=
+                                      0xFFFFFFFFu;
+    whole_.assign(static_cast<std::size_t>(dst_width_) * 4, 0);
 
-  full_ = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 255;
-  inverse_full_ = 1.0 / static_cast<double>(full_);
-  premultiplied_.assign(static_cast<std::size_t>(width) * 4, 0);
-  accumulator_.assign(static_cast<std::size_t>(dst_width_) * 4, 0);
-  out_.width = dst_width_;
-  out_.height = dst_height_;
-  out_.pixels.assign(static_cast<std::size_t>(dst_width_) * static_cast<std::size_t>(dst_height_), 0);
+    full_ = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 255;
+    inverse_full_ = 1.0 / static_cast<double>(full_);
+    premultiplied_.assign(static_cast<std::size_t>(width) * 4, 0);
+    accumulator_.assign(static_cast<std::size_t>(dst_width_) * 4, 0);
+    out_.width = dst_width_;
+    out_.height = dst_height_;
+    out_.pixels.assign(static_cast<std::size_t>(dst_width_) * static_cast<std::size_t>(dst_height_), 0);
 }
 
 template <typename Sum>
 void AreaScaler::Accumulate() {
-  const std::uint32_t* pre = premultiplied_.data();
-  const auto dw = static_cast<Sum>(dst_width_);
-  Sum* sum;
-  if constexpr (sizeof(Sum) == 4) {
-    sum = narrow_sum_.data();
-  } else {
-    sum = wide_sum_.data();
-  }
-  Sum* out = sum;
-  for (const Column& column : columns_) {
-    const std::uint32_t* p = pre + static_cast<std::size_t>(column.first) * 4;
-    Sum r = Sum{column.first_weight} * p[0], g = Sum{column.first_weight} * p[1];
-    Sum b = Sum{column.first_weight} * p[2], a = Sum{column.first_weight} * p[3];
-    if (column.count > 1) {
-      // Plain sums for the pixels wholly inside, weighed once.
-      Sum ir = 0, ig = 0, ib = 0, ia = 0;
-      const std::uint32_t* last = p + static_cast<std::size_t>(column.count - 1) * 4;
-      for (const std::uint32_t* q = p + 4; q != last; q += 4) {
-        ir += q[0];
-        ig += q[1];
-        ib += q[2];
-        ia += q[3];
-      }
-      const Sum lw = column.last_weight;
-      r += dw * ir + lw * last[0];
-      g += dw * ig + lw * last[1];
-      b += dw * ib + lw * last[2];
-      a += dw * ia + lw * last[3];
+    const std::uint32_t* pre = premultiplied_.data();
+    const auto dw = static_cast<Sum>(dst_width_);
+    Sum* sum;
+    if constexpr (sizeof(Sum) == 4) {
+        sum = narrow_sum_.data();
+    } else {
+        sum = wide_sum_.data();
     }
-    out[0] = r;
-    out[1] = g;
-    out[2] = b;
-    out[3] = a;
-    out += 4;
-  }
-
-  // Same trick vertically: a source row is dst_height_ long, a destination row src_height_.
-  const std::int64_t sh = src_height_, dh = dst_height_;
-  const std::int64_t lo = src_row_ * dh, hi = (src_row_ + 1) * dh;
-  const std::size_t n = accumulator_.size();
-  while (dst_row_ < dst_height_) {
-    const std::int64_t row_lo = dst_row_ * sh, row_hi = (dst_row_ + 1) * sh;
-    const std::int64_t overlap = std::min(hi, row_hi) - std::max(lo, row_lo);
-    if (overlap == dh && whole_rows_) {
-      std::uint32_t* whole = whole_.data();
-      for (std::size_t i = 0; i < n; ++i) whole[i] += static_cast<std::uint32_t>(sum[i]);
-    } else if (overlap > 0) {
-      // overlap <= dst_height_, so 32 bits; a narrow sum times it widens in one multiply.
-      const auto w = static_cast<std::uint32_t>(overlap);
-      std::uint64_t* acc = accumulator_.data();
-      std::size_t i = 0;
-#ifdef __SSE2__
-      if constexpr (sizeof(Sum) == 4) {  // the compiler makes this a full 64-bit multiply
-        const __m128i weight = _mm_set1_epi64x(w), zero = _mm_setzero_si128();
-        for (; i + 4 <= n; i += 4) {
-          const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sum + i));
-          __m128i* a = reinterpret_cast<__m128i*>(acc + i);
-          _mm_storeu_si128(a, _mm_add_epi64(_mm_loadu_si128(a), _mm_mul_epu32(_mm_unpacklo_epi32(s, zero), weight)));
-          _mm_storeu_si128(a + 1, _mm_add_epi64(_mm_loadu_si128(a + 1), _mm_mul_epu32(_mm_unpackhi_epi32(s, zero), weight)));
+    Sum* out = sum;
+    for (const Column& column : columns_) {
+        const std::uint32_t* p = pre + static_cast<std::size_t>(column.first) * 4;
+        Sum r = Sum{column.first_weight} * p[0], g = Sum{column.first_weight} * p[1];
+        Sum b = Sum{column.first_weight} * p[2], a = Sum{column.first_weight} * p[3];
+        if (column.count > 1) {
+            // Plain sums for the pixels wholly inside, weighed once.
+            Sum ir = 0, ig = 0, ib = 0, ia = 0;
+            const std::uint32_t* last = p + static_cast<std::size_t>(column.count - 1) * 4;
+            for (const std::uint32_t* q = p + 4; q != last; q += 4) {
+                ir += q[0];
+                ig += q[1];
+                ib += q[2];
+                ia += q[3];
+            }
+            const Sum lw = column.last_weight;
+            r += dw * ir + lw * last[0];
+            g += dw * ig + lw * last[1];
+            b += dw * ib + lw * last[2];
+            a += dw * ia + lw * last[3];
         }
-      }
-#endif
-      for (; i < n; ++i) acc[i] += static_cast<std::uint64_t>(w) * sum[i];
+        out[0] = r;
+        out[1] = g;
+        out[2] = b;
+        out[3] = a;
+        out += 4;
     }
-    if (row_hi > hi) break;  // the rest of this destination row lies in later source rows
-    EmitRow();
-  }
+
+    // Same trick vertically: a source row is dst_height_ long, a destination row src_height_.
+    const std::int64_t sh = src_height_, dh = dst_height_;
+    const std::int64_t lo = src_row_ * dh, hi = (src_row_ + 1) * dh;
+    const std::size_t n = accumulator_.size();
+    while (dst_row_ < dst_height_) {
+        const std::int64_t row_lo = dst_row_ * sh, row_hi = (dst_row_ + 1) * sh;
+        const std::int64_t overlap = std::min(hi, row_hi) - std::max(lo, row_lo);
+        if (overlap == dh && whole_rows_) {
+            std::uint32_t* whole = whole_.data();
+            for (std::size_t i = 0; i < n; ++i) whole[i] += static_cast<std::uint32_t>(sum[i]);
+        } else if (overlap > 0) {
+            // overlap <= dst_height_, so 32 bits; a narrow sum times it widens in one multiply.
+            const auto w = static_cast<std::uint32_t>(overlap);
+            std::uint64_t* acc = accumulator_.data();
+            std::size_t i = 0;
+#ifdef __SSE2__
+            if constexpr (sizeof(Sum) == 4) {  // the compiler makes this a full 64-bit multiply
+                const __m128i weight = _mm_set1_epi64x(w), zero = _mm_setzero_si128();
+                for (; i + 4 <= n; i += 4) {
+                    const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sum + i));
+                    __m128i* a = reinterpret_cast<__m128i*>(acc + i);
+                    _mm_storeu_si128(
+                        a, _mm_add_epi64(_mm_loadu_si128(a), _mm_mul_epu32(_mm_unpacklo_epi32(s, zero), weight)));
+                    _mm_storeu_si128(a + 1, _mm_add_epi64(_mm_loadu_si128(a + 1),
+                                                          _mm_mul_epu32(_mm_unpackhi_epi32(s, zero), weight)));
+                }
+            }
+#endif
+            for (; i < n; ++i) acc[i] += static_cast<std::uint64_t>(w) * sum[i];
+        }
+        if (row_hi > hi) break;  // the rest of this destination row lies in later source rows
+        EmitRow();
+    }
 }
 
 void AreaScaler::Row(std::span<const std::uint8_t> rgba) {
-  if (!begun_ || src_row_ >= src_height_) throw DecodeError("more rows than the picture has");
-  if (rgba.size() != static_cast<std::size_t>(src_width_) * 4) throw DecodeError("row has the wrong length");
+    if (!begun_ || src_row_ >= src_height_) throw DecodeError("more rows than the picture has");
+    if (rgba.size() != static_cast<std::size_t>(src_width_) * 4) throw DecodeError("row has the wrong length");
 
-  // Premultiplying first keeps the colour of fully transparent pixels out of the mean.
-  const std::uint8_t* in = rgba.data();
-  std::uint32_t* pre = premultiplied_.data();
-  const std::size_t n = static_cast<std::size_t>(src_width_) * 4;
-  std::size_t i = 0;
+    // Premultiplying first keeps the colour of fully transparent pixels out of the mean.
+    const std::uint8_t* in = rgba.data();
+    std::uint32_t* pre = premultiplied_.data();
+    const std::size_t n = static_cast<std::size_t>(src_width_) * 4;
+    std::size_t i = 0;
 #ifdef __SSE2__
-  // Four pixels at a time; the compiler does not vectorise the alpha broadcast on its own.
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i alpha_lanes = _mm_set_epi16(-1, 0, 0, 0, -1, 0, 0, 0);
-  const __m128i alpha_one = _mm_set_epi16(1, 0, 0, 0, 1, 0, 0, 0);
-  const auto two = [&](__m128i px, std::uint32_t* out) {  // px: two pixels, 16 bits a sample
-    __m128i a = _mm_shufflehi_epi16(_mm_shufflelo_epi16(px, _MM_SHUFFLE(3, 3, 3, 3)), _MM_SHUFFLE(3, 3, 3, 3));
-    a = _mm_or_si128(_mm_andnot_si128(alpha_lanes, a), alpha_one);  // alpha itself is kept
-    const __m128i product = _mm_mullo_epi16(px, a);  // at most 255 * 255: exact in 16 bits
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(product, zero));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), _mm_unpackhi_epi16(product, zero));
-  };
-  for (; i + 16 <= n; i += 16) {
-    const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-    two(_mm_unpacklo_epi8(px, zero), pre + i);
-    two(_mm_unpackhi_epi8(px, zero), pre + i + 8);
-  }
+    // Four pixels at a time; the compiler does not vectorise the alpha broadcast on its own.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i alpha_lanes = _mm_set_epi16(-1, 0, 0, 0, -1, 0, 0, 0);
+    const __m128i alpha_one = _mm_set_epi16(1, 0, 0, 0, 1, 0, 0, 0);
+    const auto two = [&](__m128i px, std::uint32_t* out) {  // px: two pixels, 16 bits a sample
+        __m128i a = _mm_shufflehi_epi16(_mm_shufflelo_epi16(px, _MM_SHUFFLE(3, 3, 3, 3)), _MM_SHUFFLE(3, 3, 3, 3));
+        a = _mm_or_si128(_mm_andnot_si128(alpha_lanes, a), alpha_one);  // alpha itself is kept
+        const __m128i product = _mm_mullo_epi16(px, a);                 // at most 255 * 255: exact in 16 bits
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(product, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), _mm_unpackhi_epi16(product, zero));
+    };
+    for (; i + 16 <= n; i += 16) {
+        const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        two(_mm_unpacklo_epi8(px, zero), pre + i);
+        two(_mm_unpackhi_epi8(px, zero), pre + i + 8);
+    }
 #endif
-  for (; i < n; i += 4) {
-    const std::uint32_t a = in[i + 3];
-    pre[i + 0] = in[i + 0] * a;
-    pre[i + 1] = in[i + 1] * a;
-    pre[i + 2] = in[i + 2] * a;
-    pre[i + 3] = a;
-  }
-  if (narrow_sums_) {
-    Accumulate<std::uint32_t>();
-  } else {
-    Accumulate<std::uint64_t>();
-  }
-  ++src_row_;
+    for (; i < n; i += 4) {
+        const std::uint32_t a = in[i + 3];
+        pre[i + 0] = in[i + 0] * a;
+        pre[i + 1] = in[i + 1] * a;
+        pre[i + 2] = in[i + 2] * a;
+        pre[i + 3] = a;
+    }
+    if (narrow_sums_) {
+        Accumulate<std::uint32_t>();
+    } else {
+        Accumulate<std::uint64_t>();
+    }
+    ++src_row_;
 }
 
 namespace {
@@ -171,58 +175,60 @@ namespace {
 // floor(num / full) for num < 256 * full. Estimated in floating point, then put right with
 // exact integer checks: a 64-bit division per channel costs more than the rest of the pixel.
 std::uint32_t DivideSmall(std::uint64_t num, std::uint64_t full, double inverse) {
-  if (full >= (std::uint64_t{1} << 44)) return static_cast<std::uint32_t>(num / full);  // num may not be exact as a double
-  auto q = static_cast<std::uint32_t>(static_cast<double>(static_cast<std::int64_t>(num)) * inverse);
-  if (q * full > num) {
-    --q;
-  } else if ((q + 1) * full <= num) {
-    ++q;
-  }
-  return q;
+    if (full >= (std::uint64_t{1} << 44))
+        return static_cast<std::uint32_t>(num / full);  // num may not be exact as a double
+    auto q = static_cast<std::uint32_t>(static_cast<double>(static_cast<std::int64_t>(num)) * inverse);
+    if (q * full > num) {
+        --q;
+    } else if ((q + 1) * full <= num) {
+        ++q;
+    }
+    return q;
 }
 
 }  // namespace
 
 void AreaScaler::EmitRow() {
-  // Each destination pixel has collected a total weight of src_width_ * src_height_.
-  const std::uint64_t full = full_;
-  const std::uint64_t bg[3] = {(background_ >> 16) & 0xFF, (background_ >> 8) & 0xFF, background_ & 0xFF};
-  std::uint32_t* out = &out_.pixels[static_cast<std::size_t>(dst_row_) * static_cast<std::size_t>(dst_width_)];
-  const auto dh = static_cast<std::uint64_t>(dst_height_);
-  std::uint64_t* acc = accumulator_.data();
-  std::uint32_t* whole = whole_.data();
-  for (std::size_t x = 0; x < static_cast<std::size_t>(dst_width_); ++x, acc += 4, whole += 4) {
-    std::uint64_t sum[4];
-    for (int c = 0; c < 4; ++c) sum[c] = acc[c] + dh * whole[c];
-    const std::uint64_t uncovered = full - sum[3];
-    std::uint32_t pixel = 0;
-    for (int c = 0; c < 3; ++c) {
-      const std::uint32_t v = DivideSmall(sum[c] + bg[c] * uncovered + full / 2, full, inverse_full_);
-      pixel = (pixel << 8) | std::min<std::uint32_t>(v, 255);
+    // Each destination pixel has collected a total weight of src_width_ * src_height_.
+    const std::uint64_t full = full_;
+    const std::uint64_t bg[3] = {(background_ >> 16) & 0xFF, (background_ >> 8) & 0xFF, background_ & 0xFF};
+    std::uint32_t* out = &out_.pixels[static_cast<std::size_t>(dst_row_) * static_cast<std::size_t>(dst_width_)];
+    const auto dh = static_cast<std::uint64_t>(dst_height_);
+    std::uint64_t* acc = accumulator_.data();
+    std::uint32_t* whole = whole_.data();
+    for (std::size_t x = 0; x < static_cast<std::size_t>(dst_width_); ++x, acc += 4, whole += 4) {
+        std::uint64_t sum[4];
+        for (int c = 0; c < 4; ++c) sum[c] = acc[c] + dh * whole[c];
+        const std::uint64_t uncovered = full - sum[3];
+        std::uint32_t pixel = 0;
+        for (int c = 0; c < 3; ++c) {
+            const std::uint32_t v = DivideSmall(sum[c] + bg[c] * uncovered + full / 2, full, inverse_full_);
+            pixel = (pixel << 8) | std::min<std::uint32_t>(v, 255);
+        }
+        out[x] = pixel;
+        acc[0] = acc[1] = acc[2] = acc[3] = 0;
+        whole[0] = whole[1] = whole[2] = whole[3] = 0;
     }
-    out[x] = pixel;
-    acc[0] = acc[1] = acc[2] = acc[3] = 0;
-    whole[0] = whole[1] = whole[2] = whole[3] = 0;
-  }
-  ++dst_row_;
+    ++dst_row_;
 }
 
 Image AreaScaler::Take() {
-  if (!begun_ || src_row_ != src_height_ || dst_row_ != dst_height_) throw DecodeError("picture ended early");
-  begun_ = false;
-  return std::move(out_);
+    if (!begun_ || src_row_ != src_height_ || dst_row_ != dst_height_) throw DecodeError("picture ended early");
+    begun_ = false;
+    return std::move(out_);
 }
 
 Image ScaleRgba(const RgbaImage& source, int width, int height, std::uint32_t background) {
-  AreaScaler scaler(width, height, background);
-  CheckSize(source.width, source.height, Limits{}, "picture");
-  const std::size_t stride = static_cast<std::size_t>(source.width) * 4;
-  if (source.rgba.size() != stride * static_cast<std::size_t>(source.height)) throw DecodeError("pixel buffer has the wrong size");
-  scaler.Begin(source.width, source.height);
-  for (int y = 0; y < source.height; ++y) {
-    scaler.Row(std::span(source.rgba).subspan(static_cast<std::size_t>(y) * stride, stride));
-  }
-  return scaler.Take();
+    AreaScaler scaler(width, height, background);
+    CheckSize(source.width, source.height, Limits{}, "picture");
+    const std::size_t stride = static_cast<std::size_t>(source.width) * 4;
+    if (source.rgba.size() != stride * static_cast<std::size_t>(source.height))
+        throw DecodeError("pixel buffer has the wrong size");
+    scaler.Begin(source.width, source.height);
+    for (int y = 0; y < source.height; ++y) {
+        scaler.Row(std::span(source.rgba).subspan(static_cast<std::size_t>(y) * stride, stride));
+    }
+    return scaler.Take();
 }
 
 }  // namespace pictures

@@ -13,50 +13,50 @@ namespace pictures {
 // source area under it, weighted by exact fractional coverage, in premultiplied alpha, and
 // then laid over the background. Works for shrinking and stretching alike.
 class AreaScaler final : public RowSink {
- public:
-  // Throws DecodeError if the destination size is out of `limits`.
-  AreaScaler(int width, int height, std::uint32_t background, const Limits& limits = {});
+public:
+    // Throws DecodeError if the destination size is out of `limits`.
+    AreaScaler(int width, int height, std::uint32_t background, const Limits& limits = {});
 
-  void Begin(int width, int height) override;
-  void Row(std::span<const std::uint8_t> rgba) override;
+    void Begin(int width, int height) override;
+    void Row(std::span<const std::uint8_t> rgba) override;
 
-  // The finished picture; throws DecodeError if rows are missing.
-  Image Take();
+    // The finished picture; throws DecodeError if rows are missing.
+    Image Take();
 
- private:
-  // The source pixels under one destination column: the first and last are weighed by how
-  // much of them it covers; those between lie wholly inside and share one weight.
-  struct Column {
-    std::uint32_t first;
-    std::uint32_t count;
-    std::uint32_t first_weight;
-    std::uint32_t last_weight;
-  };
-  template <typename Sum>
-  void Accumulate();
-  void EmitRow();
+private:
+    // The source pixels under one destination column: the first and last are weighed by how
+    // much of them it covers; those between lie wholly inside and share one weight.
+    struct Column {
+        std::uint32_t first;
+        std::uint32_t count;
+        std::uint32_t first_weight;
+        std::uint32_t last_weight;
+    };
+    template <typename Sum>
+    void Accumulate();
+    void EmitRow();
 
-  int dst_width_;
-  int dst_height_;
-  std::uint32_t background_;
-  int src_width_ = 0;
-  int src_height_ = 0;
-  int src_row_ = 0;
-  int dst_row_ = 0;
-  bool begun_ = false;
-  bool narrow_sums_ = false;  // a row's horizontal sums fit in 32 bits
-  std::uint64_t full_ = 0;    // total weight a destination pixel collects, times 255
-  double inverse_full_ = 0;   // 1 / full_, for estimating the final division
-  std::vector<Column> columns_;  // computed once per picture
-  std::vector<std::uint32_t> premultiplied_;  // one source row, R*A, G*A, B*A, A
-  std::vector<std::uint32_t> narrow_sum_;     // one source row, scaled horizontally, when
-  std::vector<std::uint64_t> wide_sum_;       // narrow_sums_, else the wide one
-  std::vector<std::uint64_t> accumulator_;    // the destination row being built
-  // Source rows wholly inside the destination row all weigh the same: plain narrow sums,
-  // weighed once as the row is emitted (when whole_rows_, else left at zero).
-  bool whole_rows_ = false;
-  std::vector<std::uint32_t> whole_;
-  Image out_;
+    int dst_width_;
+    int dst_height_;
+    std::uint32_t background_;
+    int src_width_ = 0;
+    int src_height_ = 0;
+    int src_row_ = 0;
+    int dst_row_ = 0;
+    bool begun_ = false;
+    bool narrow_sums_ = false;                  // a row's horizontal sums fit in 32 bits
+    std::uint64_t full_ = 0;                    // total weight a destination pixel collects, times 255
+    double inverse_full_ = 0;                   // 1 / full_, for estimating the final division
+    std::vector<Column> columns_;               // computed once per picture
+    std::vector<std::uint32_t> premultiplied_;  // one source row, R*A, G*A, B*A, A
+    std::vector<std::uint32_t> narrow_sum_;     // one source row, scaled horizontally, when
+    std::vector<std::uint64_t> wide_sum_;       // narrow_sums_, else the wide one
+    std::vector<std::uint64_t> accumulator_;    // the destination row being built
+    // Source rows wholly inside the destination row all weigh the same: plain narrow sums,
+    // weighed once as the row is emitted (when whole_rows_, else left at zero).
+    bool whole_rows_ = false;
+    std::vector<std::uint32_t> whole_;
+    Image out_;
 };
 
 // Convenience over AreaScaler for a picture already in memory.

@@ -13,12 +13,12 @@ namespace pictures {
 
 // Checked before anything sized by the picture is allocated.
 struct Limits {
-  int max_side = 16384;
-  std::int64_t max_pixels = std::int64_t{64} << 20;
-  // libjpeg's own working memory (progressive pictures keep all coefficients).
-  long max_jpeg_memory = 512L << 20;
-  // Crafted progressive files can hold endless tiny scans, each a full pass over the picture.
-  int max_jpeg_scans = 1000;
+    int max_side = 16384;
+    std::int64_t max_pixels = std::int64_t{64} << 20;
+    // libjpeg's own working memory (progressive pictures keep all coefficients).
+    long max_jpeg_memory = 512L << 20;
+    // Crafted progressive files can hold endless tiny scans, each a full pass over the picture.
+    int max_jpeg_scans = 1000;
 };
 
 // Throws DecodeError unless 0 < width, height <= max_side and width * height <= max_pixels.
@@ -35,9 +35,9 @@ void Decode(std::span<const std::uint8_t> file, RowSink& sink, const Limits& lim
 
 // Full-size, straight (not premultiplied) RGBA, 4 bytes a pixel, rows top-down.
 struct RgbaImage {
-  int width = 0;
-  int height = 0;
-  std::vector<std::uint8_t> rgba;
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> rgba;
 };
 RgbaImage DecodeRgba(std::span<const std::uint8_t> file, const Limits& limits = {});
 

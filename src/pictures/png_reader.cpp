@@ -13,8 +13,8 @@ namespace pictures {
 namespace {
 
 constexpr std::uint32_t ChunkType(const char (&name)[5]) {
-  return std::uint32_t(std::uint8_t(name[0])) << 24 | std::uint32_t(std::uint8_t(name[1])) << 16 |
-         std::uint32_t(std::uint8_t(name[2])) << 8 | std::uint32_t(std::uint8_t(name[3]));
+    return std::uint32_t(std::uint8_t(name[0])) << 24 | std::uint32_t(std::uint8_t(name[1])) << 16 |
+           std::uint32_t(std::uint8_t(name[2])) << 8 | std::uint32_t(std::uint8_t(name[3]));
 }
 
 constexpr std::uint32_t kIHDR = ChunkType("IHDR");
@@ -24,7 +24,7 @@ constexpr std::uint32_t kIEND = ChunkType("IEND");
 constexpr std::uint32_t kTRNS = ChunkType("tRNS");
 
 std::uint32_t Be32(const std::uint8_t* p) {
-  return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
 }
 
 bool IsLetter(std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
@@ -37,336 +37,342 @@ constexpr std::size_t kInflateBytes = 64 * 1024;
 enum ColorType { kGrey = 0, kRgb = 2, kPalette = 3, kGreyAlpha = 4, kRgba = 6 };
 
 class PngReader {
- public:
-  PngReader(std::span<const std::uint8_t> file, RowSink& sink, const Limits& limits)
-      : file_(file), sink_(sink), limits_(limits) {}
-  ~PngReader() {
-    if (inflating_) inflateEnd(&zs_);
-  }
-  PngReader(const PngReader&) = delete;
-  PngReader& operator=(const PngReader&) = delete;
+public:
+    PngReader(std::span<const std::uint8_t> file, RowSink& sink, const Limits& limits)
+        : file_(file), sink_(sink), limits_(limits) {}
+    ~PngReader() {
+        if (inflating_) inflateEnd(&zs_);
+    }
+    PngReader(const PngReader&) = delete;
+    PngReader& operator=(const PngReader&) = delete;
 
-  void Run() {
-    if (!LooksLikePng(file_)) Fail("bad signature");
-    std::size_t pos = 8;
-    bool after_idat = false;
-    for (;;) {
-      if (file_.size() - pos < 12) Fail(pos == file_.size() ? "no IEND chunk" : "truncated chunk");
-      const std::uint32_t length = Be32(&file_[pos]);
-      if (length > 0x7FFFFFFFu) Fail("chunk length out of range");
-      if (file_.size() - pos - 12 < length) Fail("truncated chunk");
-      const std::uint8_t* type_bytes = &file_[pos + 4];
-      if (!std::all_of(type_bytes, type_bytes + 4, IsLetter)) Fail("bad chunk type");
-      const std::uint32_t type = Be32(type_bytes);
-      const std::uint8_t* data = type_bytes + 4;
-      const std::uint32_t crc = Be32(data + length);
+    void Run() {
+        if (!LooksLikePng(file_)) Fail("bad signature");
+        std::size_t pos = 8;
+        bool after_idat = false;
+        for (;;) {
+            if (file_.size() - pos < 12) Fail(pos == file_.size() ? "no IEND chunk" : "truncated chunk");
+            const std::uint32_t length = Be32(&file_[pos]);
+            if (length > 0x7FFFFFFFu) Fail("chunk length out of range");
+            if (file_.size() - pos - 12 < length) Fail("truncated chunk");
+            const std::uint8_t* type_bytes = &file_[pos + 4];
+            if (!std::all_of(type_bytes, type_bytes + 4, IsLetter)) Fail("bad chunk type");
+            const std::uint32_t type = Be32(type_bytes);
+            const std::uint8_t* data = type_bytes + 4;
+            const std::uint32_t crc = Be32(data + length);
 #ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION  // else nearly every mutation dies here
-      if (crc32(crc32(0L, Z_NULL, 0), type_bytes, length + 4) != crc) Fail("bad chunk CRC");
+            if (crc32(crc32(0L, Z_NULL, 0), type_bytes, length + 4) != crc) Fail("bad chunk CRC");
 #else
-      (void)crc;
+            (void)crc;
 #endif
-      pos += 12 + std::size_t{length};
+            pos += 12 + std::size_t{length};
 
-      if (!have_header_ && type != kIHDR) Fail("IHDR is not the first chunk");
-      if (type != kIDAT && seen_idat_) after_idat = true;
-      if (type == kIHDR) {
-        Header(data, length);
-      } else if (type == kPLTE) {
-        Palette(data, length);
-      } else if (type == kTRNS) {
-        Transparency(data, length);
-      } else if (type == kIDAT) {
-        if (after_idat) Fail("IDAT chunks are not consecutive");
-        ImageData(data, length);
-      } else if (type == kIEND) {
-        if (length != 0) Fail("IEND is not empty");
-        End();
-        if (pos != file_.size()) Fail("data after IEND");
-        return;
-      } else if ((type_bytes[0] & 0x20) == 0) {
-        Fail("unknown critical chunk");
-      }
-    }
-  }
-
- private:
-  void Header(const std::uint8_t* data, std::uint32_t length) {
-    if (have_header_) Fail("second IHDR");
-    if (length != 13) Fail("IHDR has the wrong length");
-    have_header_ = true;
-    const std::uint32_t width = Be32(data), height = Be32(data + 4);
-    if (width > 0x7FFFFFFFu || height > 0x7FFFFFFFu) Fail("size out of range");
-    CheckSize(width, height, limits_, "PNG picture");
-    width_ = static_cast<int>(width);
-    height_ = static_cast<int>(height);
-    depth_ = data[8];
-    color_type_ = data[9];
-    const bool depth_ok = [&] {
-      switch (color_type_) {
-        case kGrey: return depth_ == 1 || depth_ == 2 || depth_ == 4 || depth_ == 8 || depth_ == 16;
-        case kPalette: return depth_ == 1 || depth_ == 2 || depth_ == 4 || depth_ == 8;
-        case kRgb: case kGreyAlpha: case kRgba: return depth_ == 8 || depth_ == 16;
-        default: Fail("bad colour type");
-      }
-    }();
-    if (!depth_ok) Fail("bad bit depth for the colour type");
-    if (data[10] != 0) Fail("unknown compression method");
-    if (data[11] != 0) Fail("unknown filter method");
-    if (data[12] == 1) Fail("interlaced pictures are not supported");
-    if (data[12] != 0) Fail("unknown interlace method");
-    channels_ = color_type_ == kRgb ? 3 : color_type_ == kGreyAlpha ? 2 : color_type_ == kRgba ? 4 : 1;
-    const std::size_t bits = std::size_t(channels_) * depth_;
-    stride_ = (std::size_t(width_) * bits + 7) / 8;
-    filter_step_ = std::max<std::size_t>(1, bits / 8);
-    scale_ = depth_ == 16 ? 0 : 255 / ((1u << depth_) - 1);  // whole for 1, 2, 4 and 8 bits
-  }
-
-  void Palette(const std::uint8_t* data, std::uint32_t length) {
-    if (color_type_ == kGrey || color_type_ == kGreyAlpha) Fail("PLTE in a greyscale picture");
-    if (palette_size_ != 0) Fail("second PLTE");
-    if (seen_idat_ || have_trns_) Fail("PLTE out of order");
-    if (length == 0 || length % 3 != 0 || length > 3 * 256) Fail("PLTE has a bad length");
-    // Truecolour pictures may carry a suggested palette; it changes nothing here.
-    if (color_type_ != kPalette) return;
-    palette_size_ = length / 3;
-    if (palette_size_ > (1u << depth_)) Fail("PLTE has more entries than the bit depth allows");
-    for (std::size_t i = 0; i < palette_size_; ++i) {
-      palette_[i] = {data[i * 3], data[i * 3 + 1], data[i * 3 + 2], 255};
-    }
-  }
-
-  void Transparency(const std::uint8_t* data, std::uint32_t length) {
-    if (have_trns_) Fail("second tRNS");
-    if (seen_idat_) Fail("tRNS after IDAT");
-    have_trns_ = true;
-    switch (color_type_) {
-      case kPalette:
-        if (palette_size_ == 0) Fail("tRNS before PLTE");
-        if (length > palette_size_) Fail("tRNS longer than the palette");
-        for (std::size_t i = 0; i < length; ++i) palette_[i][3] = data[i];
-        break;
-      case kGrey:
-        if (length != 2) Fail("tRNS has the wrong length");
-        trns_[0] = std::uint16_t(data[0] << 8 | data[1]);
-        break;
-      case kRgb:
-        if (length != 6) Fail("tRNS has the wrong length");
-        for (int i = 0; i < 3; ++i) trns_[i] = std::uint16_t(data[i * 2] << 8 | data[i * 2 + 1]);
-        break;
-      default:
-        Fail("tRNS in a picture with an alpha channel");
-    }
-  }
-
-  void ImageData(const std::uint8_t* data, std::uint32_t length) {
-    if (!seen_idat_) {
-      if (color_type_ == kPalette && palette_size_ == 0) Fail("no PLTE before IDAT");
-      seen_idat_ = true;
-      std::memset(&zs_, 0, sizeof zs_);
-      if (inflateInit(&zs_) != Z_OK) Fail("cannot start zlib");
-      inflating_ = true;
-      // Whole rows, so zlib's fast loop runs long and rows are unfiltered where they land.
-      const std::size_t row_size = stride_ + 1;
-      rows_.assign(row_size * std::max<std::size_t>(2, kInflateBytes / row_size), 0);
-      zeros_.assign(stride_, 0);
-      above_ = zeros_.data();
-      remaining_ = row_size * std::size_t(height_);
-      rgba_.assign(std::size_t(width_) * 4, 0);
-      sink_.Begin(width_, height_);
-    }
-    zs_.next_in = const_cast<Bytef*>(data);
-    zs_.avail_in = length;
-    Inflate();
-  }
-
-  // Inflates what input there is into the row buffer and hands on each row as it completes;
-  // also drains output zlib still holds back.
-  void Inflate() {
-    const std::size_t row_size = stride_ + 1;
-    for (;;) {
-      if (stream_ended_) {
-        if (zs_.avail_in != 0) Fail("data after the end of the compressed stream");
-        return;
-      }
-      std::uint8_t spare;
-      const bool rows_done = remaining_ == 0;
-      if (rows_done) {
-        zs_.next_out = &spare;  // any byte landing here is one too many
-        zs_.avail_out = 1;
-      } else {
-        // Never past the last row, nor over the row above the next one to unfilter (the
-        // buffer's last row, just after wrapping round).
-        std::size_t end = rows_.size();
-        if (consumed_ == 0 && above_ != zeros_.data()) end -= row_size;
-        zs_.next_out = rows_.data() + filled_;
-        zs_.avail_out = static_cast<uInt>(std::min(end - filled_, remaining_));
-      }
-      const uInt asked = zs_.avail_out;
-      const int status = inflate(&zs_, Z_NO_FLUSH);
-      if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) Fail("bad compressed data");
-      if (rows_done) {
-        if (zs_.avail_out == 0) Fail("more image data than the picture needs");
-      } else {
-        const std::size_t produced = asked - zs_.avail_out;
-        filled_ += produced;
-        remaining_ -= produced;
-        while (filled_ - consumed_ >= row_size) {
-          FinishRow(rows_.data() + consumed_);
-          consumed_ += row_size;
+            if (!have_header_ && type != kIHDR) Fail("IHDR is not the first chunk");
+            if (type != kIDAT && seen_idat_) after_idat = true;
+            if (type == kIHDR) {
+                Header(data, length);
+            } else if (type == kPLTE) {
+                Palette(data, length);
+            } else if (type == kTRNS) {
+                Transparency(data, length);
+            } else if (type == kIDAT) {
+                if (after_idat) Fail("IDAT chunks are not consecutive");
+                ImageData(data, length);
+            } else if (type == kIEND) {
+                if (length != 0) Fail("IEND is not empty");
+                End();
+                if (pos != file_.size()) Fail("data after IEND");
+                return;
+            } else if ((type_bytes[0] & 0x20) == 0) {
+                Fail("unknown critical chunk");
+            }
         }
-        if (consumed_ == rows_.size()) filled_ = consumed_ = 0;
-      }
-      if (status == Z_STREAM_END) stream_ended_ = true;
-      if (status == Z_BUF_ERROR) return;  // nothing more without further input
     }
-  }
 
-  void End() {
-    if (!seen_idat_) Fail("no IDAT chunk");
-    zs_.next_in = nullptr;
-    zs_.avail_in = 0;
-    Inflate();
-    if (rows_done_ != height_) Fail("image data ends early");
-    if (!stream_ended_) Fail("compressed stream ends early");
-  }
-
-  // Unfilters a row in place (filter byte first) and passes it on.
-  void FinishRow(std::uint8_t* row) {
-    std::uint8_t* x = row + 1;
-    const std::uint8_t* up = above_;
-    const std::size_t n = stride_, step = filter_step_;
-    switch (row[0]) {
-      case 0:
-        break;
-      case 1:
-        for (std::size_t i = step; i < n; ++i) x[i] = std::uint8_t(x[i] + x[i - step]);
-        break;
-      case 2:
-        for (std::size_t i = 0; i < n; ++i) x[i] = std::uint8_t(x[i] + up[i]);
-        break;
-      case 3:
-        for (std::size_t i = 0; i < n; ++i) {
-          const unsigned left = i >= step ? x[i - step] : 0;
-          x[i] = std::uint8_t(x[i] + ((left + up[i]) >> 1));
-        }
-        break;
-      case 4:
-        for (std::size_t i = 0; i < n; ++i) {
-          const int a = i >= step ? x[i - step] : 0;
-          const int b = up[i];
-          const int c = i >= step ? up[i - step] : 0;
-          const int p = a + b - c;
-          const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-          const int predictor = (pa <= pb && pa <= pc) ? a : pb <= pc ? b : c;
-          x[i] = std::uint8_t(x[i] + predictor);
-        }
-        break;
-      default:
-        Fail("unknown row filter");
+private:
+    void Header(const std::uint8_t* data, std::uint32_t length) {
+        if (have_header_) Fail("second IHDR");
+        if (length != 13) Fail("IHDR has the wrong length");
+        have_header_ = true;
+        const std::uint32_t width = Be32(data), height = Be32(data + 4);
+        if (width > 0x7FFFFFFFu || height > 0x7FFFFFFFu) Fail("size out of range");
+        CheckSize(width, height, limits_, "PNG picture");
+        width_ = static_cast<int>(width);
+        height_ = static_cast<int>(height);
+        depth_ = data[8];
+        color_type_ = data[9];
+        const bool depth_ok = [&] {
+            switch (color_type_) {
+                case kGrey:
+                    return depth_ == 1 || depth_ == 2 || depth_ == 4 || depth_ == 8 || depth_ == 16;
+                case kPalette:
+                    return depth_ == 1 || depth_ == 2 || depth_ == 4 || depth_ == 8;
+                case kRgb:
+                case kGreyAlpha:
+                case kRgba:
+                    return depth_ == 8 || depth_ == 16;
+                default:
+                    Fail("bad colour type");
+            }
+        }();
+        if (!depth_ok) Fail("bad bit depth for the colour type");
+        if (data[10] != 0) Fail("unknown compression method");
+        if (data[11] != 0) Fail("unknown filter method");
+        if (data[12] == 1) Fail("interlaced pictures are not supported");
+        if (data[12] != 0) Fail("unknown interlace method");
+        channels_ = color_type_ == kRgb ? 3 : color_type_ == kGreyAlpha ? 2 : color_type_ == kRgba ? 4 : 1;
+        const std::size_t bits = std::size_t(channels_) * depth_;
+        stride_ = (std::size_t(width_) * bits + 7) / 8;
+        filter_step_ = std::max<std::size_t>(1, bits / 8);
+        scale_ = depth_ == 16 ? 0 : 255 / ((1u << depth_) - 1);  // whole for 1, 2, 4 and 8 bits
     }
-    above_ = x;
-    ++rows_done_;
-    if (depth_ == 8 && color_type_ == kRgba) {
-      sink_.Row(std::span<const std::uint8_t>(x, n));  // already what the sink takes
-      return;
-    }
-    if (depth_ == 8 && color_type_ == kRgb && !have_trns_) {
-      std::uint8_t* out = rgba_.data();
-      for (std::size_t i = 0; i < n; i += 3, out += 4) {
-        out[0] = x[i];
-        out[1] = x[i + 1];
-        out[2] = x[i + 2];
-        out[3] = 255;
-      }
-    } else {
-      ConvertRow(x);
-    }
-    sink_.Row(rgba_);
-  }
 
-  unsigned Sample(const std::uint8_t* row, std::size_t index) const {
-    if (depth_ == 16) return unsigned(row[index * 2]) << 8 | row[index * 2 + 1];
-    if (depth_ == 8) return row[index];
-    const std::size_t bit = index * depth_;
-    const unsigned mask = (1u << depth_) - 1;
-    return (row[bit / 8] >> (8 - depth_ - bit % 8)) & mask;
-  }
-
-  std::uint8_t To8(unsigned sample) const {
-    // Nearest 8-bit value: round(v / 257); never a tie, as 257 is odd.
-    if (depth_ == 16) return std::uint8_t((sample + 128) / 257);
-    return std::uint8_t(sample * scale_);
-  }
-
-  void ConvertRow(const std::uint8_t* row) {
-    std::uint8_t* out = rgba_.data();
-    for (std::size_t i = 0; i < std::size_t(width_); ++i, out += 4) {
-      const std::size_t s = i * channels_;
-      switch (color_type_) {
-        case kGrey: {
-          const unsigned v = Sample(row, s);
-          out[0] = out[1] = out[2] = To8(v);
-          out[3] = have_trns_ && v == trns_[0] ? 0 : 255;
-          break;
+    void Palette(const std::uint8_t* data, std::uint32_t length) {
+        if (color_type_ == kGrey || color_type_ == kGreyAlpha) Fail("PLTE in a greyscale picture");
+        if (palette_size_ != 0) Fail("second PLTE");
+        if (seen_idat_ || have_trns_) Fail("PLTE out of order");
+        if (length == 0 || length % 3 != 0 || length > 3 * 256) Fail("PLTE has a bad length");
+        // Truecolour pictures may carry a suggested palette; it changes nothing here.
+        if (color_type_ != kPalette) return;
+        palette_size_ = length / 3;
+        if (palette_size_ > (1u << depth_)) Fail("PLTE has more entries than the bit depth allows");
+        for (std::size_t i = 0; i < palette_size_; ++i) {
+            palette_[i] = {data[i * 3], data[i * 3 + 1], data[i * 3 + 2], 255};
         }
-        case kGreyAlpha:
-          out[0] = out[1] = out[2] = To8(Sample(row, s));
-          out[3] = To8(Sample(row, s + 1));
-          break;
-        case kRgb: {
-          const unsigned r = Sample(row, s), g = Sample(row, s + 1), b = Sample(row, s + 2);
-          out[0] = To8(r);
-          out[1] = To8(g);
-          out[2] = To8(b);
-          out[3] = have_trns_ && r == trns_[0] && g == trns_[1] && b == trns_[2] ? 0 : 255;
-          break;
-        }
-        case kRgba:
-          for (std::size_t c = 0; c < 4; ++c) out[c] = To8(Sample(row, s + c));
-          break;
-        case kPalette: {
-          const unsigned index = Sample(row, s);
-          if (index >= palette_size_) Fail("palette index out of range");
-          std::memcpy(out, palette_[index].data(), 4);
-          break;
-        }
-      }
     }
-  }
 
-  std::span<const std::uint8_t> file_;
-  RowSink& sink_;
-  const Limits& limits_;
+    void Transparency(const std::uint8_t* data, std::uint32_t length) {
+        if (have_trns_) Fail("second tRNS");
+        if (seen_idat_) Fail("tRNS after IDAT");
+        have_trns_ = true;
+        switch (color_type_) {
+            case kPalette:
+                if (palette_size_ == 0) Fail("tRNS before PLTE");
+                if (length > palette_size_) Fail("tRNS longer than the palette");
+                for (std::size_t i = 0; i < length; ++i) palette_[i][3] = data[i];
+                break;
+            case kGrey:
+                if (length != 2) Fail("tRNS has the wrong length");
+                trns_[0] = std::uint16_t(data[0] << 8 | data[1]);
+                break;
+            case kRgb:
+                if (length != 6) Fail("tRNS has the wrong length");
+                for (int i = 0; i < 3; ++i) trns_[i] = std::uint16_t(data[i * 2] << 8 | data[i * 2 + 1]);
+                break;
+            default:
+                Fail("tRNS in a picture with an alpha channel");
+        }
+    }
 
-  bool have_header_ = false;
-  int width_ = 0, height_ = 0;
-  unsigned depth_ = 0, color_type_ = 0, channels_ = 0, scale_ = 0;
-  std::size_t stride_ = 0, filter_step_ = 0;
-  std::array<std::array<std::uint8_t, 4>, 256> palette_{};
-  std::size_t palette_size_ = 0;
-  bool have_trns_ = false;
-  std::uint16_t trns_[3] = {};
+    void ImageData(const std::uint8_t* data, std::uint32_t length) {
+        if (!seen_idat_) {
+            if (color_type_ == kPalette && palette_size_ == 0) Fail("no PLTE before IDAT");
+            seen_idat_ = true;
+            std::memset(&zs_, 0, sizeof zs_);
+            if (inflateInit(&zs_) != Z_OK) Fail("cannot start zlib");
+            inflating_ = true;
+            // Whole rows, so zlib's fast loop runs long and rows are unfiltered where they land.
+            const std::size_t row_size = stride_ + 1;
+            rows_.assign(row_size * std::max<std::size_t>(2, kInflateBytes / row_size), 0);
+            zeros_.assign(stride_, 0);
+            above_ = zeros_.data();
+            remaining_ = row_size * std::size_t(height_);
+            rgba_.assign(std::size_t(width_) * 4, 0);
+            sink_.Begin(width_, height_);
+        }
+        zs_.next_in = const_cast<Bytef*>(data);
+        zs_.avail_in = length;
+        Inflate();
+    }
 
-  bool seen_idat_ = false;
-  bool inflating_ = false;
-  bool stream_ended_ = false;
-  z_stream zs_{};
-  // Rows as stored (filter byte + row), inflated straight in and unfiltered in place.
-  std::vector<std::uint8_t> rows_;
-  std::vector<std::uint8_t> zeros_;  // the row above the top one
-  const std::uint8_t* above_ = nullptr;  // the last row unfiltered
-  std::vector<std::uint8_t> rgba_;
-  std::size_t filled_ = 0;     // bytes of rows_ inflated
-  std::size_t consumed_ = 0;   // bytes of rows_ already handed on
-  std::size_t remaining_ = 0;  // bytes of image data not yet inflated
-  int rows_done_ = 0;
+    // Inflates what input there is into the row buffer and hands on each row as it completes;
+    // also drains output zlib still holds back.
+    void Inflate() {
+        const std::size_t row_size = stride_ + 1;
+        for (;;) {
+            if (stream_ended_) {
+                if (zs_.avail_in != 0) Fail("data after the end of the compressed stream");
+                return;
+            }
+            std::uint8_t spare;
+            const bool rows_done = remaining_ == 0;
+            if (rows_done) {
+                zs_.next_out = &spare;  // any byte landing here is one too many
+                zs_.avail_out = 1;
+            } else {
+                // Never past the last row, nor over the row above the next one to unfilter (the
+                // buffer's last row, just after wrapping round).
+                std::size_t end = rows_.size();
+                if (consumed_ == 0 && above_ != zeros_.data()) end -= row_size;
+                zs_.next_out = rows_.data() + filled_;
+                zs_.avail_out = static_cast<uInt>(std::min(end - filled_, remaining_));
+            }
+            const uInt asked = zs_.avail_out;
+            const int status = inflate(&zs_, Z_NO_FLUSH);
+            if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) Fail("bad compressed data");
+            if (rows_done) {
+                if (zs_.avail_out == 0) Fail("more image data than the picture needs");
+            } else {
+                const std::size_t produced = asked - zs_.avail_out;
+                filled_ += produced;
+                remaining_ -= produced;
+                while (filled_ - consumed_ >= row_size) {
+                    FinishRow(rows_.data() + consumed_);
+                    consumed_ += row_size;
+                }
+                if (consumed_ == rows_.size()) filled_ = consumed_ = 0;
+            }
+            if (status == Z_STREAM_END) stream_ended_ = true;
+            if (status == Z_BUF_ERROR) return;  // nothing more without further input
+        }
+    }
+
+    void End() {
+        if (!seen_idat_) Fail("no IDAT chunk");
+        zs_.next_in = nullptr;
+        zs_.avail_in = 0;
+        Inflate();
+        if (rows_done_ != height_) Fail("image data ends early");
+        if (!stream_ended_) Fail("compressed stream ends early");
+    }
+
+    // Unfilters a row in place (filter byte first) and passes it on.
+    void FinishRow(std::uint8_t* row) {
+        std::uint8_t* x = row + 1;
+        const std::uint8_t* up = above_;
+        const std::size_t n = stride_, step = filter_step_;
+        switch (row[0]) {
+            case 0:
+                break;
+            case 1:
+                for (std::size_t i = step; i < n; ++i) x[i] = std::uint8_t(x[i] + x[i - step]);
+                break;
+            case 2:
+                for (std::size_t i = 0; i < n; ++i) x[i] = std::uint8_t(x[i] + up[i]);
+                break;
+            case 3:
+                for (std::size_t i = 0; i < n; ++i) {
+                    const unsigned left = i >= step ? x[i - step] : 0;
+                    x[i] = std::uint8_t(x[i] + ((left + up[i]) >> 1));
+                }
+                break;
+            case 4:
+                for (std::size_t i = 0; i < n; ++i) {
+                    const int a = i >= step ? x[i - step] : 0;
+                    const int b = up[i];
+                    const int c = i >= step ? up[i - step] : 0;
+                    const int p = a + b - c;
+                    const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+                    const int predictor = (pa <= pb && pa <= pc) ? a : pb <= pc ? b : c;
+                    x[i] = std::uint8_t(x[i] + predictor);
+                }
+                break;
+            default:
+                Fail("unknown row filter");
+        }
+        above_ = x;
+        ++rows_done_;
+        if (depth_ == 8 && color_type_ == kRgba) {
+            sink_.Row(std::span<const std::uint8_t>(x, n));  // already what the sink takes
+            return;
+        }
+        if (depth_ == 8 && color_type_ == kRgb && !have_trns_) {
+            std::uint8_t* out = rgba_.data();
+            for (std::size_t i = 0; i < n; i += 3, out += 4) {
+                out[0] = x[i];
+                out[1] = x[i + 1];
+                out[2] = x[i + 2];
+                out[3] = 255;
+            }
+        } else {
+            ConvertRow(x);
+        }
+        sink_.Row(rgba_);
+    }
+
+    unsigned Sample(const std::uint8_t* row, std::size_t index) const {
+        if (depth_ == 16) return unsigned(row[index * 2]) << 8 | row[index * 2 + 1];
+        if (depth_ == 8) return row[index];
+        const std::size_t bit = index * depth_;
+        const unsigned mask = (1u << depth_) - 1;
+        return (row[bit / 8] >> (8 - depth_ - bit % 8)) & mask;
+    }
+
+    std::uint8_t To8(unsigned sample) const {
+        // Nearest 8-bit value: round(v / 257); never a tie, as 257 is odd.
+        if (depth_ == 16) return std::uint8_t((sample + 128) / 257);
+        return std::uint8_t(sample * scale_);
+    }
+
+    void ConvertRow(const std::uint8_t* row) {
+        std::uint8_t* out = rgba_.data();
+        for (std::size_t i = 0; i < std::size_t(width_); ++i, out += 4) {
+            const std::size_t s = i * channels_;
+            switch (color_type_) {
+                case kGrey: {
+                    const unsigned v = Sample(row, s);
+                    out[0] = out[1] = out[2] = To8(v);
+                    out[3] = have_trns_ && v == trns_[0] ? 0 : 255;
+                    break;
+                }
+                case kGreyAlpha:
+                    out[0] = out[1] = out[2] = To8(Sample(row, s));
+                    out[3] = To8(Sample(row, s + 1));
+                    break;
+                case kRgb: {
+                    const unsigned r = Sample(row, s), g = Sample(row, s + 1), b = Sample(row, s + 2);
+                    out[0] = To8(r);
+                    out[1] = To8(g);
+                    out[2] = To8(b);
+                    out[3] = have_trns_ && r == trns_[0] && g == trns_[1] && b == trns_[2] ? 0 : 255;
+                    break;
+                }
+                case kRgba:
+                    for (std::size_t c = 0; c < 4; ++c) out[c] = To8(Sample(row, s + c));
+                    break;
+                case kPalette: {
+                    const unsigned index = Sample(row, s);
+                    if (index >= palette_size_) Fail("palette index out of range");
+                    std::memcpy(out, palette_[index].data(), 4);
+                    break;
+                }
+            }
+        }
+    }
+
+    std::span<const std::uint8_t> file_;
+    RowSink& sink_;
+    const Limits& limits_;
+
+    bool have_header_ = false;
+    int width_ = 0, height_ = 0;
+    unsigned depth_ = 0, color_type_ = 0, channels_ = 0, scale_ = 0;
+    std::size_t stride_ = 0, filter_step_ = 0;
+    std::array<std::array<std::uint8_t, 4>, 256> palette_{};
+    std::size_t palette_size_ = 0;
+    bool have_trns_ = false;
+    std::uint16_t trns_[3] = {};
+
+    bool seen_idat_ = false;
+    bool inflating_ = false;
+    bool stream_ended_ = false;
+    z_stream zs_{};
+    // Rows as stored (filter byte + row), inflated straight in and unfiltered in place.
+    std::vector<std::uint8_t> rows_;
+    std::vector<std::uint8_t> zeros_;      // the row above the top one
+    const std::uint8_t* above_ = nullptr;  // the last row unfiltered
+    std::vector<std::uint8_t> rgba_;
+    std::size_t filled_ = 0;     // bytes of rows_ inflated
+    std::size_t consumed_ = 0;   // bytes of rows_ already handed on
+    std::size_t remaining_ = 0;  // bytes of image data not yet inflated
+    int rows_done_ = 0;
 };
 
 }  // namespace
 
 void DecodePng(std::span<const std::uint8_t> file, RowSink& sink, const Limits& limits) {
-  PngReader reader(file, sink, limits);
-  reader.Run();
+    PngReader reader(file, sink, limits);
+    reader.Run();
 }
 
 }  // namespace pictures

@@ -33,9 +33,12 @@ void TApplication::Adopt(std::unique_ptr<TForm> form) { forms_.push_back(std::mo
 int InitialShowCommand(bool requested, WORD showWindow) {
     if (!requested) return SW_SHOWNORMAL;
     switch (showWindow) {
-        case SW_SHOWMAXIMIZED: return SW_SHOWMAXIMIZED;
-        case SW_SHOWMINNOACTIVE: return SW_SHOWMINNOACTIVE;
-        default: return SW_SHOWNORMAL;
+        case SW_SHOWMAXIMIZED:
+            return SW_SHOWMAXIMIZED;
+        case SW_SHOWMINNOACTIVE:
+            return SW_SHOWMINNOACTIVE;
+        default:
+            return SW_SHOWNORMAL;
     }
 }
 
@@ -75,8 +78,10 @@ void TApplication::ShowException(std::exception_ptr error) noexcept {
     // While the box is up its own loop runs; timers wait until it is closed.
     showingError_ = true;
     try {
-        if (ErrorBox) ErrorBox(message);
-        else ShowErrorBox(message);
+        if (ErrorBox)
+            ErrorBox(message);
+        else
+            ShowErrorBox(message);
     } catch (...) {
     }
     showingError_ = false;

@@ -87,7 +87,9 @@ public:
     bool Enabled() const { return enabled_; }
     void SetEnabled(bool enabled);
     UINT_PTR Id() const { return reinterpret_cast<UINT_PTR>(this); }
-    void Tick() { if (onTimer_) onTimer_(*this); }
+    void Tick() {
+        if (onTimer_) onTimer_(*this);
+    }
 
 private:
     TForm* form_ = nullptr;

@@ -6,9 +6,9 @@ namespace {
 
 std::string SystemMessage(DWORD code) {
     char* buffer = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-        reinterpret_cast<char*>(&buffer), 0, nullptr);
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
     std::string message = length && buffer ? std::string(buffer, length) : "error " + std::to_string(code);
     LocalFree(buffer);
     const auto end = message.find_last_not_of("\r\n. ");
@@ -19,8 +19,7 @@ std::string Describe(const char* what, DWORD code) { return std::string(what) + 
 
 }  // namespace
 
-Win32Error::Win32Error(const char* what, DWORD code)
-    : std::runtime_error(Describe(what, code)), code_(code) {}
+Win32Error::Win32Error(const char* what, DWORD code) : std::runtime_error(Describe(what, code)), code_(code) {}
 
 std::wstring Widen(const std::string& utf8) {
     if (utf8.empty()) return {};

@@ -22,8 +22,8 @@ void RegisterClassOnce(HINSTANCE instance, const wchar_t* name, const wchar_t* i
     windowClass.lpszClassName = name;
     if (icon) {
         windowClass.hIcon = static_cast<HICON>(LoadImageW(instance, icon, IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
-        windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance, icon, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                                            GetSystemMetrics(SM_CYSMICON), 0));
+        windowClass.hIconSm = static_cast<HICON>(
+            LoadImageW(instance, icon, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
     }
     Check(RegisterClassExW(&windowClass) != 0, "RegisterClassEx");
 }
@@ -99,9 +99,7 @@ void TForm::Show(int showCommand) {
     UpdateWindow(Handle());
 }
 
-void TForm::Repaint() {
-    RedrawWindow(Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-}
+void TForm::Repaint() { RedrawWindow(Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN); }
 
 void TForm::Invalidate(const RECT& area) { InvalidateRect(Handle(), &area, FALSE); }
 

@@ -78,8 +78,8 @@ private:
 template <class Form>
 void TForm::Build(Form& self, const FormLayout<Form>& layout) {
     colour_ = layout.colour;
-    CreateWindowFrom({layout.windowClass, layout.caption, layout.clientWidth, layout.clientHeight, layout.font,
-                      layout.icon});
+    CreateWindowFrom(
+        {layout.windowClass, layout.caption, layout.clientWidth, layout.clientHeight, layout.font, layout.icon});
     if (layout.onClose) {
         onClose_ = [&self, handler = layout.onClose](TObject& sender, TCloseAction& action) {
             (self.*handler)(sender, action);

@@ -33,11 +33,21 @@ private:
     Handle handle_ = nullptr;
 };
 
-struct DeleteGdiObject { void operator()(HGDIOBJ h) const { DeleteObject(h); } };
-struct DeleteDeviceContext { void operator()(HDC h) const { DeleteDC(h); } };
-struct DestroyWindowHandle { void operator()(HWND h) const { DestroyWindow(h); } };
-struct FreeModule { void operator()(HMODULE h) const { FreeLibrary(h); } };
-struct CloseKernelHandle { void operator()(HANDLE h) const { CloseHandle(h); } };
+struct DeleteGdiObject {
+    void operator()(HGDIOBJ h) const { DeleteObject(h); }
+};
+struct DeleteDeviceContext {
+    void operator()(HDC h) const { DeleteDC(h); }
+};
+struct DestroyWindowHandle {
+    void operator()(HWND h) const { DestroyWindow(h); }
+};
+struct FreeModule {
+    void operator()(HMODULE h) const { FreeLibrary(h); }
+};
+struct CloseKernelHandle {
+    void operator()(HANDLE h) const { CloseHandle(h); }
+};
 
 using FontHandle = Unique<HFONT, DeleteGdiObject>;
 using BitmapHandle = Unique<HBITMAP, DeleteGdiObject>;

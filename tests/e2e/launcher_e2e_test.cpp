@@ -46,7 +46,9 @@ std::vector<DWORD> ProductsStartedBy(DWORD parent) {
 
 // ----- the screen -----
 
-bool IsGreenish(COLORREF c) { return GetGValue(c) >= 80 && GetGValue(c) > GetRValue(c) + 40 && GetGValue(c) > GetBValue(c) + 40; }
+bool IsGreenish(COLORREF c) {
+    return GetGValue(c) >= 80 && GetGValue(c) > GetRValue(c) + 40 && GetGValue(c) > GetBValue(c) + 40;
+}
 
 int GreenPixelsInStatus(HWND window) {
     const Pixels p = Capture(OnScreen(window, kStatus));
@@ -149,7 +151,9 @@ TEST_F(Steps, ShowsTheGreenStatusAndAnEmptyBarThenTenThenThirtyPercent) {
 
     // Before the first tick: green status, empty bar, position 0 - all seen together.
     bool initial = WaitUntil(
-        [&] { return GreenPixelsInStatus(splash) >= 15 && BarStep(BarFill(splash)) == 0 && ProgressPosition(splash) == 0; },
+        [&] {
+            return GreenPixelsInStatus(splash) >= 15 && BarStep(BarFill(splash)) == 0 && ProgressPosition(splash) == 0;
+        },
         3s);
     ASSERT_TRUE(initial) << "green pixels " << GreenPixelsInStatus(splash) << ", fill " << BarFill(splash)
                          << ", position " << ProgressPosition(splash);
@@ -243,7 +247,8 @@ TEST_F(NoProduct, EndsQuietlyWithExitCodeZero) {
     const bool ended = WaitUntil(
         [&] {
             for (HWND window : TopLevelWindows(launcher.Pid()))
-                if (window != splash && IsWindowVisible(window)) others.push_back(ClassOf(window) + L" \"" + TextOf(window) + L"\"");
+                if (window != splash && IsWindowVisible(window))
+                    others.push_back(ClassOf(window) + L" \"" + TextOf(window) + L"\"");
             return !launcher.Running();
         },
         15s);

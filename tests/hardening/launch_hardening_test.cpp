@@ -92,13 +92,12 @@ protected:
         DeleteFileW(log_.c_str());
     }
 
-    static void InstallStandIn(const wchar_t* mode) {
-        launcher_driver::InstallStandIn(WindowsPath(STANDIN_EXE), mode);
-    }
+    static void InstallStandIn(const wchar_t* mode) { launcher_driver::InstallStandIn(WindowsPath(STANDIN_EXE), mode); }
 
     static void InstallText() {
         ASSERT_TRUE(CreateDirectoryW(kProductDir, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
-        HANDLE file = CreateFileW(kProductExe, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file =
+            CreateFileW(kProductExe, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_NE(file, INVALID_HANDLE_VALUE);
         const char text[] = "NORVASK is not installed yet.\r\n";
         DWORD written = 0;
@@ -154,8 +153,8 @@ protected:
     }
     void TearDown() override {
         SetEnvironmentVariableW(L"PLANT_MARKER", nullptr);
-        for (const std::wstring& name : {std::wstring(L"VELQUOR.exe"), dll_, std::wstring(L"probe.exe"),
-                                         std::wstring(L"loaded.txt")})
+        for (const std::wstring& name :
+             {std::wstring(L"VELQUOR.exe"), dll_, std::wstring(L"probe.exe"), std::wstring(L"loaded.txt")})
             DeleteFileW((dir_ + L"\\" + name).c_str());
         RemoveDirectoryW(dir_.c_str());
         Hardening::TearDown();
@@ -270,7 +269,8 @@ TEST_P(ShowState, TheSequenceRunsAndStartsTheProductOnce) {
                 RECT client{};
                 GetClientRect(splash, &client);
                 clientWidth = client.right;
-                const Pixels row = Capture(OnScreen(splash, {0, kBannerHeight / 2, client.right, kBannerHeight / 2 + 1}));
+                const Pixels row =
+                    Capture(OnScreen(splash, {0, kBannerHeight / 2, client.right, kBannerHeight / 2 + 1}));
                 const COLORREF background = GetSysColor(COLOR_BTNHIGHLIGHT);
                 bannerWidth = 0;
                 for (COLORREF p : row.rgb) bannerWidth += !Near(p, background);

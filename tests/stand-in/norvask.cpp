@@ -42,8 +42,8 @@ void LogStart() {
     QueryPerformanceCounter(&tick);
     QueryPerformanceFrequency(&freq);
     char tail[128];
-    std::snprintf(tail, sizeof tail, " show=%d tick=%lld freq=%lld\r\n", show,
-                  static_cast<long long>(tick.QuadPart), static_cast<long long>(freq.QuadPart));
+    std::snprintf(tail, sizeof tail, " show=%d tick=%lld freq=%lld\r\n", show, static_cast<long long>(tick.QuadPart),
+                  static_cast<long long>(freq.QuadPart));
     const std::string line = "started cmdline=" + Utf8(GetCommandLineW()) + tail;
     // FILE_APPEND_DATA alone: concurrent starts each add a whole line.
     HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -75,8 +75,8 @@ int RunWindow(HINSTANCE instance, int show, DWORD lifetimeMs) {
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     windowClass.lpszClassName = L"NorvaskStandIn";
     RegisterClassW(&windowClass);
-    HWND window = CreateWindowExW(0, L"NorvaskStandIn", L"NORVASK stand-in", WS_OVERLAPPEDWINDOW, 0, 0, 320,
-                                  200, nullptr, nullptr, instance, nullptr);
+    HWND window = CreateWindowExW(0, L"NorvaskStandIn", L"NORVASK stand-in", WS_OVERLAPPEDWINDOW, 0, 0, 320, 200,
+                                  nullptr, nullptr, instance, nullptr);
     if (!window) return 0;
     ShowWindow(window, show);
     SetTimer(window, 1, lifetimeMs, nullptr);

@@ -19,20 +19,20 @@ constexpr int kTolerance = 3;
 class JpegMatchesReference : public testing::TestWithParam<const char*> {};
 
 TEST_P(JpegMatchesReference, DecodesCloseToImageMagick) {
-  const std::string name = GetParam();
-  const Bytes file = ReadFixture("pictures/" + name + ".jpg");
-  const Bytes reference = ReadFixture("pictures/" + name + ".rgba");
-  ASSERT_FALSE(file.empty());
-  ASSERT_EQ(reference.size(), 33u * 17u * 4u);
-  const pictures::RgbaImage image = DecodeRgba(file);
-  ASSERT_EQ(image.width, 33);
-  ASSERT_EQ(image.height, 17);
-  ASSERT_EQ(image.rgba.size(), reference.size());
-  int worst = 0;
-  for (std::size_t i = 0; i < reference.size(); ++i) {
-    worst = std::max(worst, std::abs(int(image.rgba[i]) - int(reference[i])));
-  }
-  EXPECT_LE(worst, kTolerance);
+    const std::string name = GetParam();
+    const Bytes file = ReadFixture("pictures/" + name + ".jpg");
+    const Bytes reference = ReadFixture("pictures/" + name + ".rgba");
+    ASSERT_FALSE(file.empty());
+    ASSERT_EQ(reference.size(), 33u * 17u * 4u);
+    const pictures::RgbaImage image = DecodeRgba(file);
+    ASSERT_EQ(image.width, 33);
+    ASSERT_EQ(image.height, 17);
+    ASSERT_EQ(image.rgba.size(), reference.size());
+    int worst = 0;
+    for (std::size_t i = 0; i < reference.size(); ++i) {
+        worst = std::max(worst, std::abs(int(image.rgba[i]) - int(reference[i])));
+    }
+    EXPECT_LE(worst, kTolerance);
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, JpegMatchesReference,
@@ -40,102 +40,104 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, JpegMatchesReference,
 
 // Offset of the frame header's height field (width follows), or 0.
 std::size_t FrameSizeOffset(const Bytes& jpeg) {
-  for (std::size_t i = 2; i + 9 < jpeg.size(); ++i) {
-    if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC2)) return i + 5;
-  }
-  return 0;
+    for (std::size_t i = 2; i + 9 < jpeg.size(); ++i) {
+        if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC2)) return i + 5;
+    }
+    return 0;
 }
 
 Bytes WithSize(Bytes jpeg, unsigned width, unsigned height) {
-  const std::size_t at = FrameSizeOffset(jpeg);
-  jpeg.at(at) = std::uint8_t(height >> 8);
-  jpeg.at(at + 1) = std::uint8_t(height);
-  jpeg.at(at + 2) = std::uint8_t(width >> 8);
-  jpeg.at(at + 3) = std::uint8_t(width);
-  return jpeg;
+    const std::size_t at = FrameSizeOffset(jpeg);
+    jpeg.at(at) = std::uint8_t(height >> 8);
+    jpeg.at(at + 1) = std::uint8_t(height);
+    jpeg.at(at + 2) = std::uint8_t(width >> 8);
+    jpeg.at(at + 3) = std::uint8_t(width);
+    return jpeg;
 }
 
 // Everything before the first scan: a header with no image data.
 Bytes UpToFirstScan(const Bytes& jpeg) {
-  for (std::size_t i = 2; i + 1 < jpeg.size(); ++i) {
-    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA) return Bytes(jpeg.begin(), jpeg.begin() + std::ptrdiff_t(i));
-  }
-  return jpeg;
+    for (std::size_t i = 2; i + 1 < jpeg.size(); ++i) {
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA) return Bytes(jpeg.begin(), jpeg.begin() + std::ptrdiff_t(i));
+    }
+    return jpeg;
 }
 
 struct BadJpeg {
-  const char* name;
-  Bytes file;
+    const char* name;
+    Bytes file;
 };
 
 std::vector<BadJpeg> BadJpegs() {
-  const Bytes baseline = ReadFixture("pictures/baseline420.jpg");
-  const Bytes progressive = ReadFixture("pictures/progressive.jpg");
-  Bytes end_only = UpToFirstScan(baseline);
-  end_only.insert(end_only.end(), {0xFF, 0xD9});
-  Bytes wrong_marker = baseline;
-  wrong_marker[3] = 0x01;  // first marker after SOI is not a marker
-  return {
-      {"empty", {}},
-      {"SOI only", {0xFF, 0xD8, 0xFF}},
-      {"header without a scan", UpToFirstScan(baseline)},
-      {"header then EOI", end_only},
-      {"baseline cut in the scan", Bytes(baseline.begin(), baseline.begin() + std::ptrdiff_t(baseline.size() * 3 / 4))},
-      {"baseline without EOI", Bytes(baseline.begin(), baseline.end() - 2)},
-      {"progressive cut in a later scan", Bytes(progressive.begin(), progressive.begin() + std::ptrdiff_t(progressive.size() - 40))},
-      {"bad marker", wrong_marker},
-      {"zero width", WithSize(baseline, 0, 17)},
-      {"zero height", WithSize(baseline, 33, 0)},
-      {"over the side limit", WithSize(baseline, 16385, 17)},
-      {"over the pixel limit", WithSize(progressive, 16384, 16384)},
-      {"CMYK", ReadFixture("pictures/cmyk.jpg")},
-  };
+    const Bytes baseline = ReadFixture("pictures/baseline420.jpg");
+    const Bytes progressive = ReadFixture("pictures/progressive.jpg");
+    Bytes end_only = UpToFirstScan(baseline);
+    end_only.insert(end_only.end(), {0xFF, 0xD9});
+    Bytes wrong_marker = baseline;
+    wrong_marker[3] = 0x01;  // first marker after SOI is not a marker
+    return {
+        {"empty", {}},
+        {"SOI only", {0xFF, 0xD8, 0xFF}},
+        {"header without a scan", UpToFirstScan(baseline)},
+        {"header then EOI", end_only},
+        {"baseline cut in the scan",
+         Bytes(baseline.begin(), baseline.begin() + std::ptrdiff_t(baseline.size() * 3 / 4))},
+        {"baseline without EOI", Bytes(baseline.begin(), baseline.end() - 2)},
+        {"progressive cut in a later scan",
+         Bytes(progressive.begin(), progressive.begin() + std::ptrdiff_t(progressive.size() - 40))},
+        {"bad marker", wrong_marker},
+        {"zero width", WithSize(baseline, 0, 17)},
+        {"zero height", WithSize(baseline, 33, 0)},
+        {"over the side limit", WithSize(baseline, 16385, 17)},
+        {"over the pixel limit", WithSize(progressive, 16384, 16384)},
+        {"CMYK", ReadFixture("pictures/cmyk.jpg")},
+    };
 }
 
 TEST(JpegErrors, MalformedFilesAreRefused) {
-  for (const BadJpeg& bad : BadJpegs()) {
-    EXPECT_THROW(DecodeRgba(bad.file), DecodeError) << bad.name;
-  }
+    for (const BadJpeg& bad : BadJpegs()) {
+        EXPECT_THROW(DecodeRgba(bad.file), DecodeError) << bad.name;
+    }
 }
 
 // Damage inside the entropy-coded data makes libjpeg warn and carry on; such a picture is refused
 // rather than shown half grey.
 TEST(JpegErrors, CorruptScanDataIsRefused) {
-  const Bytes baseline = ReadFixture("pictures/baseline420.jpg");
-  const std::size_t scan = UpToFirstScan(baseline).size() + 14;  // past the SOS header
-  int refused = 0, tried = 0;
-  for (std::size_t i = scan; i + 2 < baseline.size(); i += 7) {
-    Bytes bad = baseline;
-    bad[i] = 0xFF;
-    bad[i + 1] = 0xD0 + (i % 8);  // a restart marker where none belongs
-    ++tried;
-    try {
-      DecodeRgba(bad);
-    } catch (const DecodeError&) {
-      ++refused;
+    const Bytes baseline = ReadFixture("pictures/baseline420.jpg");
+    const std::size_t scan = UpToFirstScan(baseline).size() + 14;  // past the SOS header
+    int refused = 0, tried = 0;
+    for (std::size_t i = scan; i + 2 < baseline.size(); i += 7) {
+        Bytes bad = baseline;
+        bad[i] = 0xFF;
+        bad[i + 1] = 0xD0 + (i % 8);  // a restart marker where none belongs
+        ++tried;
+        try {
+            DecodeRgba(bad);
+        } catch (const DecodeError&) {
+            ++refused;
+        }
     }
-  }
-  EXPECT_EQ(refused, tried);
+    EXPECT_EQ(refused, tried);
 }
 
 TEST(JpegErrors, ScanCountIsCapped) {
-  const Bytes progressive = ReadFixture("pictures/progressive.jpg");
-  pictures::Limits few_scans;
-  few_scans.max_jpeg_scans = 3;
-  try {
-    DecodeRgba(progressive, few_scans);
-    FAIL() << "decoded past the scan cap";
-  } catch (const DecodeError& e) {
-    EXPECT_NE(std::string(e.what()).find("scans"), std::string::npos) << e.what();
-  }
-  EXPECT_NO_THROW(DecodeRgba(progressive));
+    const Bytes progressive = ReadFixture("pictures/progressive.jpg");
+    pictures::Limits few_scans;
+    few_scans.max_jpeg_scans = 3;
+    try {
+        DecodeRgba(progressive, few_scans);
+        FAIL() << "decoded past the scan cap";
+    } catch (const DecodeError& e) {
+        EXPECT_NE(std::string(e.what()).find("scans"), std::string::npos) << e.what();
+    }
+    EXPECT_NO_THROW(DecodeRgba(progressive));
 }
 
 TEST(JpegErrors, MemoryIsCapped) {
-  pictures::Limits little_memory;
-  little_memory.max_jpeg_memory = 16 * 1024;
-  // A progressive picture keeps every coefficient until the last scan.
-  EXPECT_THROW(DecodeRgba(WithSize(ReadFixture("pictures/progressive.jpg"), 2000, 2000), little_memory), DecodeError);
+    pictures::Limits little_memory;
+    little_memory.max_jpeg_memory = 16 * 1024;
+    // A progressive picture keeps every coefficient until the last scan.
+    EXPECT_THROW(DecodeRgba(WithSize(ReadFixture("pictures/progressive.jpg"), 2000, 2000), little_memory), DecodeError);
 }
 
 }  // namespace

@@ -19,82 +19,82 @@ using namespace pictures_test;
 // LoadScaled is the reader streaming into the scaler: it must give what scaling the reference
 // decode gives, for both formats, shrinking and stretching.
 TEST(LoadScaled, MatchesScalingTheReferenceDecode) {
-  struct Case {
-    const char* file;
-    const char* reference;
-    int width, height;
-  };
-  for (const Case& c : {Case{"rgba8.png", "rgba8.rgba", 5, 3}, Case{"palette8-trns.png", "palette8-trns.rgba", 40, 9},
-                        Case{"grey-alpha8.png", "grey-alpha8.rgba", 13, 7}}) {
-    const pictures::RgbaImage reference{13, 7, ReadFixture(std::string("pictures/") + c.reference)};
-    const auto expected = pictures::ScaleRgba(reference, c.width, c.height, 0x336699);
-    const auto actual = LoadScaled(ReadFixture(std::string("pictures/") + c.file), c.width, c.height, 0x336699);
-    EXPECT_EQ(actual.width, c.width);
-    EXPECT_EQ(actual.height, c.height);
-    EXPECT_EQ(actual.pixels, expected.pixels) << c.file;
-  }
-  const auto jpeg = LoadScaled(ReadFixture("pictures/progressive.jpg"), 11, 6, 0);
-  EXPECT_EQ(jpeg.pixels.size(), 66u);
+    struct Case {
+        const char* file;
+        const char* reference;
+        int width, height;
+    };
+    for (const Case& c : {Case{"rgba8.png", "rgba8.rgba", 5, 3}, Case{"palette8-trns.png", "palette8-trns.rgba", 40, 9},
+                          Case{"grey-alpha8.png", "grey-alpha8.rgba", 13, 7}}) {
+        const pictures::RgbaImage reference{13, 7, ReadFixture(std::string("pictures/") + c.reference)};
+        const auto expected = pictures::ScaleRgba(reference, c.width, c.height, 0x336699);
+        const auto actual = LoadScaled(ReadFixture(std::string("pictures/") + c.file), c.width, c.height, 0x336699);
+        EXPECT_EQ(actual.width, c.width);
+        EXPECT_EQ(actual.height, c.height);
+        EXPECT_EQ(actual.pixels, expected.pixels) << c.file;
+    }
+    const auto jpeg = LoadScaled(ReadFixture("pictures/progressive.jpg"), 11, 6, 0);
+    EXPECT_EQ(jpeg.pixels.size(), 66u);
 }
 
 TEST(LoadScaled, RefusesWhatItCannotRead) {
-  const Bytes png = ReadFixture("pictures/rgba8.png");
-  EXPECT_THROW(LoadScaled({}, 10, 10, 0), DecodeError);
-  EXPECT_THROW(LoadScaled(Bytes{'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0}, 10, 10, 0), DecodeError);
-  EXPECT_THROW(LoadScaled(png, 0, 10, 0), DecodeError);
-  EXPECT_THROW(LoadScaled(png, 10, -1, 0), DecodeError);
-  EXPECT_THROW(LoadScaled(png, 100000, 10, 0), DecodeError);
+    const Bytes png = ReadFixture("pictures/rgba8.png");
+    EXPECT_THROW(LoadScaled({}, 10, 10, 0), DecodeError);
+    EXPECT_THROW(LoadScaled(Bytes{'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0}, 10, 10, 0), DecodeError);
+    EXPECT_THROW(LoadScaled(png, 0, 10, 0), DecodeError);
+    EXPECT_THROW(LoadScaled(png, 10, -1, 0), DecodeError);
+    EXPECT_THROW(LoadScaled(png, 100000, 10, 0), DecodeError);
 }
 
 // The real artwork: stated sizes, and the same pixels as ImageMagick (exactly for the PNG,
 // closely for the JPEG). References come from tests/fixtures/pictures/make-asset-references.sh.
 std::uint64_t Fnv1a(const Bytes& data) {
-  std::uint64_t h = 0xcbf29ce484222325u;
-  for (std::uint8_t b : data) h = (h ^ b) * 0x100000001b3u;
-  return h;
+    std::uint64_t h = 0xcbf29ce484222325u;
+    for (std::uint8_t b : data) h = (h ^ b) * 0x100000001b3u;
+    return h;
 }
 
 TEST(Artwork, LogoDecodesExactly) {
-  const auto file = TryReadFile(AssetPath("logo.png"));
-  if (!file) GTEST_SKIP() << "no assets/logo.png";
-  const auto reference = TryReadFile(FixturePath("pictures/logo.fnv"));
-  ASSERT_TRUE(reference);
-  std::istringstream in(std::string(reference->begin(), reference->end()));
-  int width = 0, height = 0;
-  std::string hash;
-  in >> width >> height >> hash;
-  const pictures::RgbaImage logo = pictures::DecodeRgba(*file);
-  EXPECT_EQ(logo.width, 989);
-  EXPECT_EQ(logo.height, 989);
-  EXPECT_EQ(width, 989);
-  EXPECT_EQ(height, 989);
-  char actual[17];
-  std::snprintf(actual, sizeof actual, "%016llx", static_cast<unsigned long long>(Fnv1a(logo.rgba)));
-  EXPECT_EQ(actual, hash) << "artwork changed? rerun make-asset-references.sh";
-  EXPECT_NO_THROW(LoadScaled(*file, 202, 170, 0xFFFFFF));
+    const auto file = TryReadFile(AssetPath("logo.png"));
+    if (!file) GTEST_SKIP() << "no assets/logo.png";
+    const auto reference = TryReadFile(FixturePath("pictures/logo.fnv"));
+    ASSERT_TRUE(reference);
+    std::istringstream in(std::string(reference->begin(), reference->end()));
+    int width = 0, height = 0;
+    std::string hash;
+    in >> width >> height >> hash;
+    const pictures::RgbaImage logo = pictures::DecodeRgba(*file);
+    EXPECT_EQ(logo.width, 989);
+    EXPECT_EQ(logo.height, 989);
+    EXPECT_EQ(width, 989);
+    EXPECT_EQ(height, 989);
+    char actual[17];
+    std::snprintf(actual, sizeof actual, "%016llx", static_cast<unsigned long long>(Fnv1a(logo.rgba)));
+    EXPECT_EQ(actual, hash) << "artwork changed? rerun make-asset-references.sh";
+    EXPECT_NO_THROW(LoadScaled(*file, 202, 170, 0xFFFFFF));
 }
 
 TEST(Artwork, BannerDecodesClosely) {
-  const auto file = TryReadFile(AssetPath("banner.jpg"));
-  if (!file) GTEST_SKIP() << "no assets/banner.jpg";
-  const Bytes samples = ReadFixture("pictures/banner.samples");
-  const pictures::RgbaImage banner = pictures::DecodeRgba(*file);
-  ASSERT_EQ(banner.width, 960);
-  ASSERT_EQ(banner.height, 209);
-  ASSERT_EQ(samples.size(), std::size_t((960 / 8) * ((209 + 7) / 8) * 3)) << "rerun make-asset-references.sh";
-  std::size_t next = 0;
-  int worst = 0;
-  for (int y = 0; y < 209; y += 8) {
-    for (int x = 0; x < 960; x += 8) {
-      for (int c = 0; c < 3; ++c) {
-        const int mine = banner.rgba[(std::size_t(y) * 960 + std::size_t(x)) * 4 + std::size_t(c)];
-        worst = std::max(worst, std::abs(mine - int(samples[next++])));
-      }
+    const auto file = TryReadFile(AssetPath("banner.jpg"));
+    if (!file) GTEST_SKIP() << "no assets/banner.jpg";
+    const Bytes samples = ReadFixture("pictures/banner.samples");
+    const pictures::RgbaImage banner = pictures::DecodeRgba(*file);
+    ASSERT_EQ(banner.width, 960);
+    ASSERT_EQ(banner.height, 209);
+    ASSERT_EQ(samples.size(), std::size_t((960 / 8) * ((209 + 7) / 8) * 3)) << "rerun make-asset-references.sh";
+    std::size_t next = 0;
+    int worst = 0;
+    for (int y = 0; y < 209; y += 8) {
+        for (int x = 0; x < 960; x += 8) {
+            for (int c = 0; c < 3; ++c) {
+                const int mine = banner.rgba[(std::size_t(y) * 960 + std::size_t(x)) * 4 + std::size_t(c)];
+                worst = std::max(worst, std::abs(mine - int(samples[next++])));
+            }
+        }
     }
-  }
-  EXPECT_LE(worst, 3);
-  const auto scaled = LoadScaled(*file, 729, 105, 0xFFFFFF);
-  EXPECT_EQ(scaled.pixels.size(), 729u * 105u);
+    EXPECT_LE(worst, 3);
+    const auto scaled = LoadScaled(*file, 729, 105, 0xFFFFFF);
+    EXPECT_EQ(scaled.pixels.size(), 729u * 105u);
 }
 
 }  // namespace

@@ -17,99 +17,99 @@ using Bytes = std::vector<std::uint8_t>;
 
 // TEST_FIXTURE_DIR is a Unix path; a Windows build running under Wine reaches it through Z:.
 inline std::string FixturePath(const std::string& relative) {
-  std::string dir = TEST_FIXTURE_DIR;
+    std::string dir = TEST_FIXTURE_DIR;
 #ifdef _WIN32
-  if (!dir.empty() && dir[0] == '/') dir = "Z:" + dir;
+    if (!dir.empty() && dir[0] == '/') dir = "Z:" + dir;
 #endif
-  return dir + "/" + relative;
+    return dir + "/" + relative;
 }
 
 // The artwork in assets/: TEST_ASSET_DIR when the build gives it, else found beside the fixtures.
 inline std::string AssetPath(const std::string& name) {
 #ifdef TEST_ASSET_DIR
-  std::string dir = TEST_ASSET_DIR;
+    std::string dir = TEST_ASSET_DIR;
 #ifdef _WIN32
-  if (!dir.empty() && dir[0] == '/') dir = "Z:" + dir;
+    if (!dir.empty() && dir[0] == '/') dir = "Z:" + dir;
 #endif
-  return dir + "/" + name;
+    return dir + "/" + name;
 #else
-  return FixturePath("../../assets/" + name);
+    return FixturePath("../../assets/" + name);
 #endif
 }
 
 inline std::optional<Bytes> TryReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // Missing fixtures are a broken checkout: an empty result makes the test fail loudly.
 inline Bytes ReadFixture(const std::string& relative) { return TryReadFile(FixturePath(relative)).value_or(Bytes{}); }
 
 inline void PutBe32(Bytes& out, std::uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(std::uint8_t(v >> shift));
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(std::uint8_t(v >> shift));
 }
 
 // Written out here so the tests do not lean on the zlib under test.
 inline std::uint32_t Crc32(const std::uint8_t* data, std::size_t size) {
-  std::uint32_t crc = 0xFFFFFFFFu;
-  for (std::size_t i = 0; i < size; ++i) {
-    crc ^= data[i];
-    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
-  return ~crc;
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (std::size_t i = 0; i < size; ++i) {
+        crc ^= data[i];
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
 }
 
 inline Bytes Chunk(const std::string& type, const Bytes& data) {
-  Bytes out;
-  PutBe32(out, std::uint32_t(data.size()));
-  Bytes body(type.begin(), type.end());
-  body.insert(body.end(), data.begin(), data.end());
-  out.insert(out.end(), body.begin(), body.end());
-  PutBe32(out, Crc32(body.data(), body.size()));
-  return out;
+    Bytes out;
+    PutBe32(out, std::uint32_t(data.size()));
+    Bytes body(type.begin(), type.end());
+    body.insert(body.end(), data.begin(), data.end());
+    out.insert(out.end(), body.begin(), body.end());
+    PutBe32(out, Crc32(body.data(), body.size()));
+    return out;
 }
 
 inline Bytes Ihdr(std::uint32_t width, std::uint32_t height, int depth, int color_type, int interlace = 0) {
-  Bytes data;
-  PutBe32(data, width);
-  PutBe32(data, height);
-  data.insert(data.end(), {std::uint8_t(depth), std::uint8_t(color_type), 0, 0, std::uint8_t(interlace)});
-  return Chunk("IHDR", data);
+    Bytes data;
+    PutBe32(data, width);
+    PutBe32(data, height);
+    data.insert(data.end(), {std::uint8_t(depth), std::uint8_t(color_type), 0, 0, std::uint8_t(interlace)});
+    return Chunk("IHDR", data);
 }
 
 // A zlib stream of uncompressed blocks, so a test controls every byte that inflates.
 inline Bytes StoredZlib(const Bytes& raw) {
-  Bytes out = {0x78, 0x01};
-  std::size_t pos = 0;
-  do {
-    const std::size_t n = std::min<std::size_t>(raw.size() - pos, 65535);
-    const bool last = pos + n == raw.size();
-    out.push_back(last ? 1 : 0);
-    out.insert(out.end(), {std::uint8_t(n), std::uint8_t(n >> 8), std::uint8_t(~n), std::uint8_t(~n >> 8)});
-    out.insert(out.end(), raw.begin() + std::ptrdiff_t(pos), raw.begin() + std::ptrdiff_t(pos + n));
-    pos += n;
-  } while (pos < raw.size());
-  std::uint32_t a = 1, b = 0;
-  for (std::uint8_t byte : raw) {
-    a = (a + byte) % 65521;
-    b = (b + a) % 65521;
-  }
-  PutBe32(out, b << 16 | a);
-  return out;
+    Bytes out = {0x78, 0x01};
+    std::size_t pos = 0;
+    do {
+        const std::size_t n = std::min<std::size_t>(raw.size() - pos, 65535);
+        const bool last = pos + n == raw.size();
+        out.push_back(last ? 1 : 0);
+        out.insert(out.end(), {std::uint8_t(n), std::uint8_t(n >> 8), std::uint8_t(~n), std::uint8_t(~n >> 8)});
+        out.insert(out.end(), raw.begin() + std::ptrdiff_t(pos), raw.begin() + std::ptrdiff_t(pos + n));
+        pos += n;
+    } while (pos < raw.size());
+    std::uint32_t a = 1, b = 0;
+    for (std::uint8_t byte : raw) {
+        a = (a + byte) % 65521;
+        b = (b + a) % 65521;
+    }
+    PutBe32(out, b << 16 | a);
+    return out;
 }
 
 inline Bytes PngSignature() { return {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}; }
 
 inline Bytes Concat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-  return out;
+    Bytes out;
+    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
 }
 
 // Signature, IHDR, `middle` chunks, one IDAT holding `raw` (filter bytes included), IEND.
 inline Bytes MakePng(const Bytes& ihdr, const Bytes& raw, const Bytes& middle = {}) {
-  return Concat({PngSignature(), ihdr, middle, Chunk("IDAT", StoredZlib(raw)), Chunk("IEND", {})});
+    return Concat({PngSignature(), ihdr, middle, Chunk("IDAT", StoredZlib(raw)), Chunk("IEND", {})});
 }
 
 }  // namespace pictures_test

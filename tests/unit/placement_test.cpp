@@ -46,9 +46,12 @@ struct ShowCase {
 
 TEST(InitialShow, HonoursMaximisedAndMinimisedInactiveOnly) {
     const ShowCase cases[] = {
-        {false, SW_SHOWMAXIMIZED, SW_SHOWNORMAL},   {true, SW_SHOWMAXIMIZED, SW_SHOWMAXIMIZED},
-        {true, SW_SHOWMINNOACTIVE, SW_SHOWMINNOACTIVE}, {true, SW_SHOWMINIMIZED, SW_SHOWNORMAL},
-        {true, SW_HIDE, SW_SHOWNORMAL},             {true, SW_SHOWNORMAL, SW_SHOWNORMAL},
+        {false, SW_SHOWMAXIMIZED, SW_SHOWNORMAL},
+        {true, SW_SHOWMAXIMIZED, SW_SHOWMAXIMIZED},
+        {true, SW_SHOWMINNOACTIVE, SW_SHOWMINNOACTIVE},
+        {true, SW_SHOWMINIMIZED, SW_SHOWNORMAL},
+        {true, SW_HIDE, SW_SHOWNORMAL},
+        {true, SW_SHOWNORMAL, SW_SHOWNORMAL},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(toolkit::InitialShowCommand(c.requested, c.showWindow), c.expected)

@@ -106,8 +106,8 @@ TEST_F(SplashTest, LabelsAreSizedToTheirTextAtTheirDesignedCorners) {
         const toolkit::TLabel& label;
         LONG left, top;
     };
-    const Expected labels[] = {{form->Label1, 240, 152}, {form->Label2, 328, 199}, {form->Label3, 304, 237},
-                               {form->lbl_verifica, 24, 384}};
+    const Expected labels[] = {
+        {form->Label1, 240, 152}, {form->Label2, 328, 199}, {form->Label3, 304, 237}, {form->lbl_verifica, 24, 384}};
     for (const auto& e : labels) {
         const RECT& r = e.label.BoundsRect();
         EXPECT_EQ(r.left, e.left) << Narrow(e.label.Caption());

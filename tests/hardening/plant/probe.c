@@ -3,6 +3,8 @@
 #include <windows.h>
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, int show) {
-    (void)instance; (void)previous; (void)show;
+    (void)instance;
+    (void)previous;
+    (void)show;
     return LoadLibraryW(commandLine[0] ? commandLine : L"comctl32.dll") ? 0 : 1;
 }
