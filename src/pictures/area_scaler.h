@@ -29,32 +29,32 @@ private:
     struct Column {
         std::uint32_t first;
         std::uint32_t count;
-        std::uint32_t first_weight;
-        std::uint32_t last_weight;
+        std::uint32_t firstWeight;
+        std::uint32_t lastWeight;
     };
     template <typename Sum>
     void Accumulate();
     void EmitRow();
 
-    int dst_width_;
-    int dst_height_;
+    int dstWidth_;
+    int dstHeight_;
     std::uint32_t background_;
-    int src_width_ = 0;
-    int src_height_ = 0;
-    int src_row_ = 0;
-    int dst_row_ = 0;
+    int srcWidth_ = 0;
+    int srcHeight_ = 0;
+    int srcRow_ = 0;
+    int dstRow_ = 0;
     bool begun_ = false;
-    bool narrow_sums_ = false;                  // a row's horizontal sums fit in 32 bits
+    bool narrowSums_ = false;                   // a row's horizontal sums fit in 32 bits
     std::uint64_t full_ = 0;                    // total weight a destination pixel collects, times 255
-    double inverse_full_ = 0;                   // 1 / full_, for estimating the final division
+    double inverseFull_ = 0;                    // 1 / full_, for estimating the final division
     std::vector<Column> columns_;               // computed once per picture
     std::vector<std::uint32_t> premultiplied_;  // one source row, R*A, G*A, B*A, A
-    std::vector<std::uint32_t> narrow_sum_;     // one source row, scaled horizontally, when
-    std::vector<std::uint64_t> wide_sum_;       // narrow_sums_, else the wide one
+    std::vector<std::uint32_t> narrowSum_;      // one source row, scaled horizontally, when
+    std::vector<std::uint64_t> wideSum_;        // narrowSums_, else the wide one
     std::vector<std::uint64_t> accumulator_;    // the destination row being built
     // Source rows wholly inside the destination row all weigh the same: plain narrow sums,
-    // weighed once as the row is emitted (when whole_rows_, else left at zero).
-    bool whole_rows_ = false;
+    // weighed once as the row is emitted (when wholeRows_, else left at zero).
+    bool wholeRows_ = false;
     std::vector<std::uint32_t> whole_;
     Image out_;
 };

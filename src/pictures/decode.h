@@ -13,15 +13,15 @@ namespace pictures {
 
 // Checked before anything sized by the picture is allocated.
 struct Limits {
-    int max_side = 16384;
-    std::int64_t max_pixels = std::int64_t{64} << 20;
+    int maxSide = 16384;
+    std::int64_t maxPixels = std::int64_t{64} << 20;
     // libjpeg's own working memory (progressive pictures keep all coefficients).
-    long max_jpeg_memory = 512L << 20;
+    long maxJpegMemory = 512L << 20;
     // Crafted progressive files can hold endless tiny scans, each a full pass over the picture.
-    int max_jpeg_scans = 1000;
+    int maxJpegScans = 1000;
 };
 
-// Throws DecodeError unless 0 < width, height <= max_side and width * height <= max_pixels.
+// Throws DecodeError unless 0 < width, height <= maxSide and width * height <= maxPixels.
 void CheckSize(std::int64_t width, std::int64_t height, const Limits& limits, const char* what);
 
 bool LooksLikePng(std::span<const std::uint8_t> file);

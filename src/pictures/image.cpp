@@ -10,7 +10,7 @@ namespace pictures {
 
 void CheckSize(std::int64_t width, std::int64_t height, const Limits& limits, const char* what) {
     if (width <= 0 || height <= 0) throw DecodeError(std::string(what) + " is empty");
-    if (width > limits.max_side || height > limits.max_side || width * height > limits.max_pixels) {
+    if (width > limits.maxSide || height > limits.maxSide || width * height > limits.maxPixels) {
         throw DecodeError(std::string(what) + " is too large");
     }
 }

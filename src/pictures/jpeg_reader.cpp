@@ -29,7 +29,7 @@ struct SourceManager {
 
 struct ProgressMonitor {
     jpeg_progress_mgr pub;
-    int max_scans;
+    int maxScans;
 };
 
 void ErrorExit(j_common_ptr cinfo) {
@@ -64,7 +64,7 @@ void TermSource(j_decompress_ptr) {}
 
 void Progress(j_common_ptr cinfo) {
     auto* monitor = reinterpret_cast<ProgressMonitor*>(cinfo->progress);
-    if (cinfo->is_decompressor && reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > monitor->max_scans) {
+    if (cinfo->is_decompressor && reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > monitor->maxScans) {
         auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
         std::snprintf(err->message, sizeof err->message, "%s", "too many scans");
         std::longjmp(err->jump, 1);
@@ -80,7 +80,7 @@ struct Job {
     ErrorManager err;
     SourceManager src;
     ProgressMonitor progress;
-    long max_memory;
+    long maxMemory;
     RowCallback callback;
     void* context;
     JSAMPLE* row;  // output_width * 4 samples, allocated by the callback at the header
@@ -113,7 +113,7 @@ int RunDecompressor(Job* job) {
                        nullptr, 0)) {
         return 2;
     }
-    cinfo->mem->max_memory_to_use = job->max_memory;
+    cinfo->mem->max_memory_to_use = job->maxMemory;
     (void)jpeg_start_decompress(cinfo);
     if (cinfo->output_width != cinfo->image_width || cinfo->output_height != cinfo->image_height ||
         cinfo->output_components != (cinfo->out_color_space == JCS_GRAYSCALE ? 1
@@ -139,7 +139,7 @@ struct Context {
     const Limits* limits;
     std::vector<JSAMPLE> samples;
     std::vector<std::uint8_t> rgba;
-    JSAMPLE** row_slot;
+    JSAMPLE** rowSlot;
     std::exception_ptr failure;
 };
 
@@ -150,7 +150,7 @@ bool OnRow(void* opaque, int width, int height, const JSAMPLE* row, int componen
             CheckSize(width, height, *context->limits, "JPEG picture");
             context->samples.assign(static_cast<std::size_t>(width) * 4, 0);
             context->rgba.assign(static_cast<std::size_t>(width) * 4, 255);
-            *context->row_slot = context->samples.data();
+            *context->rowSlot = context->samples.data();
             context->sink->Begin(width, height);
             return true;
         }
@@ -184,8 +184,8 @@ void DecodeJpeg(std::span<const std::uint8_t> file, RowSink& sink, const Limits&
 
     Context context{&sink, &limits, {}, {}, nullptr, nullptr};
     auto job = std::make_unique<Job>();
-    context.row_slot = &job->row;
-    job->max_memory = limits.max_jpeg_memory;
+    context.rowSlot = &job->row;
+    job->maxMemory = limits.maxJpegMemory;
     job->callback = OnRow;
     job->context = &context;
     job->err.message[0] = '\0';
@@ -210,7 +210,7 @@ void DecodeJpeg(std::span<const std::uint8_t> file, RowSink& sink, const Limits&
     job->src.pub.bytes_in_buffer = file.size();
     cinfo->src = &job->src.pub;
     job->progress.pub.progress_monitor = Progress;
-    job->progress.max_scans = limits.max_jpeg_scans;
+    job->progress.maxScans = limits.maxJpegScans;
     cinfo->progress = &job->progress.pub;
 
     const int result = RunDecompressor(job.get());

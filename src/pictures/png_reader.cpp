@@ -49,26 +49,26 @@ public:
     void Run() {
         if (!LooksLikePng(file_)) Fail("bad signature");
         std::size_t pos = 8;
-        bool after_idat = false;
+        bool afterIdat = false;
         for (;;) {
             if (file_.size() - pos < 12) Fail(pos == file_.size() ? "no IEND chunk" : "truncated chunk");
             const std::uint32_t length = Be32(&file_[pos]);
             if (length > 0x7FFFFFFFu) Fail("chunk length out of range");
             if (file_.size() - pos - 12 < length) Fail("truncated chunk");
-            const std::uint8_t* type_bytes = &file_[pos + 4];
-            if (!std::all_of(type_bytes, type_bytes + 4, IsLetter)) Fail("bad chunk type");
-            const std::uint32_t type = Be32(type_bytes);
-            const std::uint8_t* data = type_bytes + 4;
+            const std::uint8_t* typeBytes = &file_[pos + 4];
+            if (!std::all_of(typeBytes, typeBytes + 4, IsLetter)) Fail("bad chunk type");
+            const std::uint32_t type = Be32(typeBytes);
+            const std::uint8_t* data = typeBytes + 4;
             const std::uint32_t crc = Be32(data + length);
 #ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION  // else nearly every mutation dies here
-            if (crc32(crc32(0L, Z_NULL, 0), type_bytes, length + 4) != crc) Fail("bad chunk CRC");
+            if (crc32(crc32(0L, Z_NULL, 0), typeBytes, length + 4) != crc) Fail("bad chunk CRC");
 #else
             (void)crc;
 #endif
             pos += 12 + std::size_t{length};
 
-            if (!have_header_ && type != kIHDR) Fail("IHDR is not the first chunk");
-            if (type != kIDAT && seen_idat_) after_idat = true;
+            if (!haveHeader_ && type != kIHDR) Fail("IHDR is not the first chunk");
+            if (type != kIDAT && seenIdat_) afterIdat = true;
             if (type == kIHDR) {
                 Header(data, length);
             } else if (type == kPLTE) {
@@ -76,14 +76,14 @@ public:
             } else if (type == kTRNS) {
                 Transparency(data, length);
             } else if (type == kIDAT) {
-                if (after_idat) Fail("IDAT chunks are not consecutive");
+                if (afterIdat) Fail("IDAT chunks are not consecutive");
                 ImageData(data, length);
             } else if (type == kIEND) {
                 if (length != 0) Fail("IEND is not empty");
                 End();
                 if (pos != file_.size()) Fail("data after IEND");
                 return;
-            } else if ((type_bytes[0] & 0x20) == 0) {
+            } else if ((typeBytes[0] & 0x20) == 0) {
                 Fail("unknown critical chunk");
             }
         }
@@ -91,18 +91,18 @@ public:
 
 private:
     void Header(const std::uint8_t* data, std::uint32_t length) {
-        if (have_header_) Fail("second IHDR");
+        if (haveHeader_) Fail("second IHDR");
         if (length != 13) Fail("IHDR has the wrong length");
-        have_header_ = true;
+        haveHeader_ = true;
         const std::uint32_t width = Be32(data), height = Be32(data + 4);
         if (width > 0x7FFFFFFFu || height > 0x7FFFFFFFu) Fail("size out of range");
         CheckSize(width, height, limits_, "PNG picture");
         width_ = static_cast<int>(width);
         height_ = static_cast<int>(height);
         depth_ = data[8];
-        color_type_ = data[9];
-        const bool depth_ok = [&] {
-            switch (color_type_) {
+        colorType_ = data[9];
+        const bool depthOk = [&] {
+            switch (colorType_) {
                 case kGrey:
                     return depth_ == 1 || depth_ == 2 || depth_ == 4 || depth_ == 8 || depth_ == 16;
                 case kPalette:
@@ -115,40 +115,40 @@ private:
                     Fail("bad colour type");
             }
         }();
-        if (!depth_ok) Fail("bad bit depth for the colour type");
+        if (!depthOk) Fail("bad bit depth for the colour type");
         if (data[10] != 0) Fail("unknown compression method");
         if (data[11] != 0) Fail("unknown filter method");
         if (data[12] == 1) Fail("interlaced pictures are not supported");
         if (data[12] != 0) Fail("unknown interlace method");
-        channels_ = color_type_ == kRgb ? 3 : color_type_ == kGreyAlpha ? 2 : color_type_ == kRgba ? 4 : 1;
+        channels_ = colorType_ == kRgb ? 3 : colorType_ == kGreyAlpha ? 2 : colorType_ == kRgba ? 4 : 1;
         const std::size_t bits = std::size_t(channels_) * depth_;
         stride_ = (std::size_t(width_) * bits + 7) / 8;
-        filter_step_ = std::max<std::size_t>(1, bits / 8);
+        filterStep_ = std::max<std::size_t>(1, bits / 8);
         scale_ = depth_ == 16 ? 0 : 255 / ((1u << depth_) - 1);  // whole for 1, 2, 4 and 8 bits
     }
 
     void Palette(const std::uint8_t* data, std::uint32_t length) {
-        if (color_type_ == kGrey || color_type_ == kGreyAlpha) Fail("PLTE in a greyscale picture");
-        if (palette_size_ != 0) Fail("second PLTE");
-        if (seen_idat_ || have_trns_) Fail("PLTE out of order");
+        if (colorType_ == kGrey || colorType_ == kGreyAlpha) Fail("PLTE in a greyscale picture");
+        if (paletteSize_ != 0) Fail("second PLTE");
+        if (seenIdat_ || haveTrns_) Fail("PLTE out of order");
         if (length == 0 || length % 3 != 0 || length > 3 * 256) Fail("PLTE has a bad length");
         // Truecolour pictures may carry a suggested palette; it changes nothing here.
-        if (color_type_ != kPalette) return;
-        palette_size_ = length / 3;
-        if (palette_size_ > (1u << depth_)) Fail("PLTE has more entries than the bit depth allows");
-        for (std::size_t i = 0; i < palette_size_; ++i) {
+        if (colorType_ != kPalette) return;
+        paletteSize_ = length / 3;
+        if (paletteSize_ > (1u << depth_)) Fail("PLTE has more entries than the bit depth allows");
+        for (std::size_t i = 0; i < paletteSize_; ++i) {
             palette_[i] = {data[i * 3], data[i * 3 + 1], data[i * 3 + 2], 255};
         }
     }
 
     void Transparency(const std::uint8_t* data, std::uint32_t length) {
-        if (have_trns_) Fail("second tRNS");
-        if (seen_idat_) Fail("tRNS after IDAT");
-        have_trns_ = true;
-        switch (color_type_) {
+        if (haveTrns_) Fail("second tRNS");
+        if (seenIdat_) Fail("tRNS after IDAT");
+        haveTrns_ = true;
+        switch (colorType_) {
             case kPalette:
-                if (palette_size_ == 0) Fail("tRNS before PLTE");
-                if (length > palette_size_) Fail("tRNS longer than the palette");
+                if (paletteSize_ == 0) Fail("tRNS before PLTE");
+                if (length > paletteSize_) Fail("tRNS longer than the palette");
                 for (std::size_t i = 0; i < length; ++i) palette_[i][3] = data[i];
                 break;
             case kGrey:
@@ -165,18 +165,18 @@ private:
     }
 
     void ImageData(const std::uint8_t* data, std::uint32_t length) {
-        if (!seen_idat_) {
-            if (color_type_ == kPalette && palette_size_ == 0) Fail("no PLTE before IDAT");
-            seen_idat_ = true;
+        if (!seenIdat_) {
+            if (colorType_ == kPalette && paletteSize_ == 0) Fail("no PLTE before IDAT");
+            seenIdat_ = true;
             std::memset(&zs_, 0, sizeof zs_);
             if (inflateInit(&zs_) != Z_OK) Fail("cannot start zlib");
             inflating_ = true;
             // Whole rows, so zlib's fast loop runs long and rows are unfiltered where they land.
-            const std::size_t row_size = stride_ + 1;
-            rows_.assign(row_size * std::max<std::size_t>(2, kInflateBytes / row_size), 0);
+            const std::size_t rowSize = stride_ + 1;
+            rows_.assign(rowSize * std::max<std::size_t>(2, kInflateBytes / rowSize), 0);
             zeros_.assign(stride_, 0);
             above_ = zeros_.data();
-            remaining_ = row_size * std::size_t(height_);
+            remaining_ = rowSize * std::size_t(height_);
             rgba_.assign(std::size_t(width_) * 4, 0);
             sink_.Begin(width_, height_);
         }
@@ -188,59 +188,59 @@ private:
     // Inflates what input there is into the row buffer and hands on each row as it completes;
     // also drains output zlib still holds back.
     void Inflate() {
-        const std::size_t row_size = stride_ + 1;
+        const std::size_t rowSize = stride_ + 1;
         for (;;) {
-            if (stream_ended_) {
+            if (streamEnded_) {
                 if (zs_.avail_in != 0) Fail("data after the end of the compressed stream");
                 return;
             }
             std::uint8_t spare;
-            const bool rows_done = remaining_ == 0;
-            if (rows_done) {
+            const bool rowsDone = remaining_ == 0;
+            if (rowsDone) {
                 zs_.next_out = &spare;  // any byte landing here is one too many
                 zs_.avail_out = 1;
             } else {
                 // Never past the last row, nor over the row above the next one to unfilter (the
                 // buffer's last row, just after wrapping round).
                 std::size_t end = rows_.size();
-                if (consumed_ == 0 && above_ != zeros_.data()) end -= row_size;
+                if (consumed_ == 0 && above_ != zeros_.data()) end -= rowSize;
                 zs_.next_out = rows_.data() + filled_;
                 zs_.avail_out = static_cast<uInt>(std::min(end - filled_, remaining_));
             }
             const uInt asked = zs_.avail_out;
             const int status = inflate(&zs_, Z_NO_FLUSH);
             if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) Fail("bad compressed data");
-            if (rows_done) {
+            if (rowsDone) {
                 if (zs_.avail_out == 0) Fail("more image data than the picture needs");
             } else {
                 const std::size_t produced = asked - zs_.avail_out;
                 filled_ += produced;
                 remaining_ -= produced;
-                while (filled_ - consumed_ >= row_size) {
+                while (filled_ - consumed_ >= rowSize) {
                     FinishRow(rows_.data() + consumed_);
-                    consumed_ += row_size;
+                    consumed_ += rowSize;
                 }
                 if (consumed_ == rows_.size()) filled_ = consumed_ = 0;
             }
-            if (status == Z_STREAM_END) stream_ended_ = true;
+            if (status == Z_STREAM_END) streamEnded_ = true;
             if (status == Z_BUF_ERROR) return;  // nothing more without further input
         }
     }
 
     void End() {
-        if (!seen_idat_) Fail("no IDAT chunk");
+        if (!seenIdat_) Fail("no IDAT chunk");
         zs_.next_in = nullptr;
         zs_.avail_in = 0;
         Inflate();
-        if (rows_done_ != height_) Fail("image data ends early");
-        if (!stream_ended_) Fail("compressed stream ends early");
+        if (rowsDone_ != height_) Fail("image data ends early");
+        if (!streamEnded_) Fail("compressed stream ends early");
     }
 
     // Unfilters a row in place (filter byte first) and passes it on.
     void FinishRow(std::uint8_t* row) {
         std::uint8_t* x = row + 1;
         const std::uint8_t* up = above_;
-        const std::size_t n = stride_, step = filter_step_;
+        const std::size_t n = stride_, step = filterStep_;
         switch (row[0]) {
             case 0:
                 break;
@@ -271,12 +271,12 @@ private:
                 Fail("unknown row filter");
         }
         above_ = x;
-        ++rows_done_;
-        if (depth_ == 8 && color_type_ == kRgba) {
+        ++rowsDone_;
+        if (depth_ == 8 && colorType_ == kRgba) {
             sink_.Row(std::span<const std::uint8_t>(x, n));  // already what the sink takes
             return;
         }
-        if (depth_ == 8 && color_type_ == kRgb && !have_trns_) {
+        if (depth_ == 8 && colorType_ == kRgb && !haveTrns_) {
             std::uint8_t* out = rgba_.data();
             for (std::size_t i = 0; i < n; i += 3, out += 4) {
                 out[0] = x[i];
@@ -308,11 +308,11 @@ private:
         std::uint8_t* out = rgba_.data();
         for (std::size_t i = 0; i < std::size_t(width_); ++i, out += 4) {
             const std::size_t s = i * channels_;
-            switch (color_type_) {
+            switch (colorType_) {
                 case kGrey: {
                     const unsigned v = Sample(row, s);
                     out[0] = out[1] = out[2] = To8(v);
-                    out[3] = have_trns_ && v == trns_[0] ? 0 : 255;
+                    out[3] = haveTrns_ && v == trns_[0] ? 0 : 255;
                     break;
                 }
                 case kGreyAlpha:
@@ -324,7 +324,7 @@ private:
                     out[0] = To8(r);
                     out[1] = To8(g);
                     out[2] = To8(b);
-                    out[3] = have_trns_ && r == trns_[0] && g == trns_[1] && b == trns_[2] ? 0 : 255;
+                    out[3] = haveTrns_ && r == trns_[0] && g == trns_[1] && b == trns_[2] ? 0 : 255;
                     break;
                 }
                 case kRgba:
@@ -332,7 +332,7 @@ private:
                     break;
                 case kPalette: {
                     const unsigned index = Sample(row, s);
-                    if (index >= palette_size_) Fail("palette index out of range");
+                    if (index >= paletteSize_) Fail("palette index out of range");
                     std::memcpy(out, palette_[index].data(), 4);
                     break;
                 }
@@ -344,18 +344,18 @@ private:
     RowSink& sink_;
     const Limits& limits_;
 
-    bool have_header_ = false;
+    bool haveHeader_ = false;
     int width_ = 0, height_ = 0;
-    unsigned depth_ = 0, color_type_ = 0, channels_ = 0, scale_ = 0;
-    std::size_t stride_ = 0, filter_step_ = 0;
+    unsigned depth_ = 0, colorType_ = 0, channels_ = 0, scale_ = 0;
+    std::size_t stride_ = 0, filterStep_ = 0;
     std::array<std::array<std::uint8_t, 4>, 256> palette_{};
-    std::size_t palette_size_ = 0;
-    bool have_trns_ = false;
+    std::size_t paletteSize_ = 0;
+    bool haveTrns_ = false;
     std::uint16_t trns_[3] = {};
 
-    bool seen_idat_ = false;
+    bool seenIdat_ = false;
     bool inflating_ = false;
-    bool stream_ended_ = false;
+    bool streamEnded_ = false;
     z_stream zs_{};
     // Rows as stored (filter byte + row), inflated straight in and unfiltered in place.
     std::vector<std::uint8_t> rows_;
@@ -365,7 +365,7 @@ private:
     std::size_t filled_ = 0;     // bytes of rows_ inflated
     std::size_t consumed_ = 0;   // bytes of rows_ already handed on
     std::size_t remaining_ = 0;  // bytes of image data not yet inflated
-    int rows_done_ = 0;
+    int rowsDone_ = 0;
 };
 
 }  // namespace

@@ -12,9 +12,9 @@ namespace pictures_fuzz {
 // Tighter than the defaults so that one input cannot take seconds; the code paths are the same.
 inline pictures::Limits FuzzLimits() {
     pictures::Limits limits;
-    limits.max_side = 4096;
-    limits.max_pixels = std::int64_t{4} << 20;
-    limits.max_jpeg_memory = 128L << 20;
+    limits.maxSide = 4096;
+    limits.maxPixels = std::int64_t{4} << 20;
+    limits.maxJpegMemory = 128L << 20;
     return limits;
 }
 

@@ -71,21 +71,21 @@ struct BadJpeg {
 std::vector<BadJpeg> BadJpegs() {
     const Bytes baseline = ReadFixture("pictures/baseline420.jpg");
     const Bytes progressive = ReadFixture("pictures/progressive.jpg");
-    Bytes end_only = UpToFirstScan(baseline);
-    end_only.insert(end_only.end(), {0xFF, 0xD9});
-    Bytes wrong_marker = baseline;
-    wrong_marker[3] = 0x01;  // first marker after SOI is not a marker
+    Bytes endOnly = UpToFirstScan(baseline);
+    endOnly.insert(endOnly.end(), {0xFF, 0xD9});
+    Bytes wrongMarker = baseline;
+    wrongMarker[3] = 0x01;  // first marker after SOI is not a marker
     return {
         {"empty", {}},
         {"SOI only", {0xFF, 0xD8, 0xFF}},
         {"header without a scan", UpToFirstScan(baseline)},
-        {"header then EOI", end_only},
+        {"header then EOI", endOnly},
         {"baseline cut in the scan",
          Bytes(baseline.begin(), baseline.begin() + std::ptrdiff_t(baseline.size() * 3 / 4))},
         {"baseline without EOI", Bytes(baseline.begin(), baseline.end() - 2)},
         {"progressive cut in a later scan",
          Bytes(progressive.begin(), progressive.begin() + std::ptrdiff_t(progressive.size() - 40))},
-        {"bad marker", wrong_marker},
+        {"bad marker", wrongMarker},
         {"zero width", WithSize(baseline, 0, 17)},
         {"zero height", WithSize(baseline, 33, 0)},
         {"over the side limit", WithSize(baseline, 16385, 17)},
@@ -122,10 +122,10 @@ TEST(JpegErrors, CorruptScanDataIsRefused) {
 
 TEST(JpegErrors, ScanCountIsCapped) {
     const Bytes progressive = ReadFixture("pictures/progressive.jpg");
-    pictures::Limits few_scans;
-    few_scans.max_jpeg_scans = 3;
+    pictures::Limits fewScans;
+    fewScans.maxJpegScans = 3;
     try {
-        DecodeRgba(progressive, few_scans);
+        DecodeRgba(progressive, fewScans);
         FAIL() << "decoded past the scan cap";
     } catch (const DecodeError& e) {
         EXPECT_NE(std::string(e.what()).find("scans"), std::string::npos) << e.what();
@@ -134,10 +134,10 @@ TEST(JpegErrors, ScanCountIsCapped) {
 }
 
 TEST(JpegErrors, MemoryIsCapped) {
-    pictures::Limits little_memory;
-    little_memory.max_jpeg_memory = 16 * 1024;
+    pictures::Limits littleMemory;
+    littleMemory.maxJpegMemory = 16 * 1024;
     // A progressive picture keeps every coefficient until the last scan.
-    EXPECT_THROW(DecodeRgba(WithSize(ReadFixture("pictures/progressive.jpg"), 2000, 2000), little_memory), DecodeError);
+    EXPECT_THROW(DecodeRgba(WithSize(ReadFixture("pictures/progressive.jpg"), 2000, 2000), littleMemory), DecodeError);
 }
 
 }  // namespace

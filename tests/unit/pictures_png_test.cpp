@@ -119,7 +119,7 @@ TEST(PngStreaming, IdatSplitAnywhereDecodesTheSame) {
 TEST(PngStreaming, TallPicturesKeepTheRowAbove) {
     struct Case {
         std::uint32_t width;
-        int colour_type, channels;
+        int colourType, channels;
     };
     const int height = 40;
     for (const Case& c : {Case{12000, 6, 4}, Case{5000, 2, 3}, Case{2000, 0, 1}, Case{13, 6, 4}}) {
@@ -128,7 +128,7 @@ TEST(PngStreaming, TallPicturesKeepTheRowAbove) {
             raw.push_back(2);  // Up
             raw.insert(raw.end(), std::size_t(c.width) * std::size_t(c.channels), std::uint8_t(y * 37 + 1));
         }
-        const pictures::RgbaImage image = DecodeRgba(MakePng(Ihdr(c.width, height, 8, c.colour_type), raw));
+        const pictures::RgbaImage image = DecodeRgba(MakePng(Ihdr(c.width, height, 8, c.colourType), raw));
         ASSERT_EQ(image.rgba.size(), std::size_t(c.width) * height * 4) << c.width;
         int value = 0, wrong = 0;
         for (int y = 0; y < height; ++y) {
@@ -139,7 +139,7 @@ TEST(PngStreaming, TallPicturesKeepTheRowAbove) {
                 wrong += p[0] != value || p[1] != value || p[2] != value || p[3] != alpha;
             }
         }
-        EXPECT_EQ(wrong, 0) << c.width << " wide, colour type " << c.colour_type;
+        EXPECT_EQ(wrong, 0) << c.width << " wide, colour type " << c.colourType;
     }
 }
 
@@ -174,21 +174,21 @@ Bytes Append(Bytes bytes, const Bytes& more) {
 std::vector<BadPng> BadPngs() {
     const Bytes good = ReadFixture("pictures/rgb8.png");  // IHDR, one IDAT, IEND
     const std::size_t size = good.size();
-    const Bytes one_pixel = {0, 1, 2, 3};
+    const Bytes onePixel = {0, 1, 2, 3};
     const Bytes rgb1x1 = Ihdr(1, 1, 8, 2);
     const Bytes end = Chunk("IEND", {});
     const Bytes sig = PngSignature();
-    Bytes zlib = StoredZlib(one_pixel);
-    Bytes bad_adler = zlib;
-    bad_adler.back() ^= 1;
+    Bytes zlib = StoredZlib(onePixel);
+    Bytes badAdler = zlib;
+    badAdler.back() ^= 1;
     Bytes ihdr14 = Ihdr(1, 1, 8, 2);  // IHDR with a 14th byte, CRC still right
     {
         Bytes data(ihdr14.begin() + 8, ihdr14.end() - 4);
         data.push_back(0);
         ihdr14 = Chunk("IHDR", data);
     }
-    Bytes huge_length = Concat({sig, rgb1x1});
-    huge_length.insert(huge_length.end(), {0x80, 0, 0, 0, 'I', 'D', 'A', 'T'});
+    Bytes hugeLength = Concat({sig, rgb1x1});
+    hugeLength.insert(hugeLength.end(), {0x80, 0, 0, 0, 'I', 'D', 'A', 'T'});
     return {
         {"empty", {}},
         {"signature only", sig},
@@ -203,17 +203,17 @@ std::vector<BadPng> BadPngs() {
         {"bad IEND CRC", Flip(good, size - 2)},
         {"data after IEND", Append(good, {0})},
         {"chunk after IEND", Append(good, end)},
-        {"chunk length over 2^31", huge_length},
+        {"chunk length over 2^31", hugeLength},
         {"chunk type not letters", Concat({sig, rgb1x1, Chunk("ID4T", zlib), end})},
-        {"zero width", MakePng(Ihdr(0, 1, 8, 2), one_pixel)},
+        {"zero width", MakePng(Ihdr(0, 1, 8, 2), onePixel)},
         {"zero height", MakePng(Ihdr(1, 0, 8, 2), {})},
-        {"width over 2^31", MakePng(Ihdr(0x80000000u, 1, 8, 2), one_pixel)},
-        {"width over the side limit", MakePng(Ihdr(16385, 1, 8, 2), one_pixel)},
-        {"too many pixels", MakePng(Ihdr(16384, 16384, 8, 2), one_pixel)},
-        {"IHDR too long", MakePng(ihdr14, one_pixel)},
+        {"width over 2^31", MakePng(Ihdr(0x80000000u, 1, 8, 2), onePixel)},
+        {"width over the side limit", MakePng(Ihdr(16385, 1, 8, 2), onePixel)},
+        {"too many pixels", MakePng(Ihdr(16384, 16384, 8, 2), onePixel)},
+        {"IHDR too long", MakePng(ihdr14, onePixel)},
         {"IHDR not first", Concat({sig, Chunk("tEXt", {'a', 0, 'b'}), rgb1x1, Chunk("IDAT", zlib), end})},
-        {"second IHDR", MakePng(rgb1x1, one_pixel, rgb1x1)},
-        {"colour type 5", MakePng(Ihdr(1, 1, 8, 5), one_pixel)},
+        {"second IHDR", MakePng(rgb1x1, onePixel, rgb1x1)},
+        {"colour type 5", MakePng(Ihdr(1, 1, 8, 5), onePixel)},
         {"RGB at 4 bits", MakePng(Ihdr(1, 1, 4, 2), {0, 0x12, 0x30})},
         {"grey at 3 bits", MakePng(Ihdr(1, 1, 3, 0), {0, 0})},
         {"palette at 16 bits", MakePng(Ihdr(1, 1, 16, 3), {0, 0, 0}, Chunk("PLTE", {1, 2, 3}))},
@@ -222,9 +222,9 @@ std::vector<BadPng> BadPngs() {
         {"filter method 1",
          Concat({sig, Chunk("IHDR", {0, 0, 0, 1, 0, 0, 0, 1, 8, 2, 0, 1, 0}), Chunk("IDAT", zlib), end})},
         {"interlaced", ReadFixture("pictures/interlaced.png")},
-        {"interlace method 2", MakePng(Ihdr(1, 1, 8, 2, 2), one_pixel)},
+        {"interlace method 2", MakePng(Ihdr(1, 1, 8, 2, 2), onePixel)},
         {"no IDAT", Concat({sig, rgb1x1, end})},
-        {"unknown critical chunk", MakePng(rgb1x1, one_pixel, Chunk("CgBI", {0, 0, 0, 0}))},
+        {"unknown critical chunk", MakePng(rgb1x1, onePixel, Chunk("CgBI", {0, 0, 0, 0}))},
         {"IDAT not consecutive", Concat({sig, rgb1x1, Chunk("IDAT", Cut(zlib, 5)), Chunk("tEXt", {'a', 0}),
                                          Chunk("IDAT", Bytes(zlib.begin() + 5, zlib.end())), end})},
         {"palette without PLTE", MakePng(Ihdr(1, 1, 8, 3), {0, 0})},
@@ -235,12 +235,12 @@ std::vector<BadPng> BadPngs() {
         {"tRNS longer than PLTE",
          MakePng(Ihdr(1, 1, 8, 3), {0, 0}, Concat({Chunk("PLTE", {1, 2, 3}), Chunk("tRNS", {1, 2})}))},
         {"tRNS with an alpha channel", MakePng(Ihdr(1, 1, 8, 6), {0, 1, 2, 3, 4}, Chunk("tRNS", {0, 0}))},
-        {"tRNS wrong length for RGB", MakePng(rgb1x1, one_pixel, Chunk("tRNS", {0, 0}))},
+        {"tRNS wrong length for RGB", MakePng(rgb1x1, onePixel, Chunk("tRNS", {0, 0}))},
         {"filter type 5", MakePng(rgb1x1, {5, 1, 2, 3})},
         {"not a zlib stream", Concat({sig, rgb1x1, Chunk("IDAT", {1, 2, 3, 4, 5, 6, 7, 8}), end})},
-        {"bad zlib checksum", Concat({sig, rgb1x1, Chunk("IDAT", bad_adler), end})},
+        {"bad zlib checksum", Concat({sig, rgb1x1, Chunk("IDAT", badAdler), end})},
         {"zlib stream cut short", Concat({sig, rgb1x1, Chunk("IDAT", Cut(zlib, zlib.size() - 2)), end})},
-        {"too little image data", MakePng(Ihdr(1, 2, 8, 2), one_pixel)},
+        {"too little image data", MakePng(Ihdr(1, 2, 8, 2), onePixel)},
         {"too much image data", MakePng(rgb1x1, {0, 1, 2, 3, 0})},
         {"bytes after the zlib stream", Concat({sig, rgb1x1, Chunk("IDAT", Append(zlib, {0})), end})},
         {"IDAT after the zlib stream", Concat({sig, rgb1x1, Chunk("IDAT", zlib), Chunk("IDAT", {0}), end})},
@@ -265,12 +265,12 @@ TEST(PngErrors, InterlacedSaysSo) {
 // The readers' limits are settable; the size check must come before the rows are allocated.
 TEST(PngErrors, LimitsAreCheckedFromTheHeader) {
     pictures::Limits tight;
-    tight.max_side = 8;
-    tight.max_pixels = 40;
+    tight.maxSide = 8;
+    tight.maxPixels = 40;
     const Bytes file = ReadFixture("pictures/rgb8.png");  // 13x7
     EXPECT_THROW(DecodeRgba(file, tight), DecodeError);
-    tight.max_side = 13;
-    tight.max_pixels = 13 * 7;
+    tight.maxSide = 13;
+    tight.maxPixels = 13 * 7;
     EXPECT_NO_THROW(DecodeRgba(file, tight));
 }
 

@@ -78,7 +78,7 @@ TEST(AreaScaler, UniformStaysUniform) {
 // out exact.
 TEST(AreaScaler, WideSumsDoNotOverflow) {
     struct Case {
-        int width, height, dst_height;
+        int width, height, dstHeight;
         Rgba pixel;
         std::uint32_t expected;
     };
@@ -87,13 +87,13 @@ TEST(AreaScaler, WideSumsDoNotOverflow) {
         {70001, 1, 2, {255, 0, 100, 128}, 0xFF7FB1},   {70001, 1, 2, {12, 200, 77, 255}, 0x0CC84D},
         {40000, 3, 1, {255, 255, 255, 255}, 0xFFFFFF}, {40000, 5, 2, {255, 0, 100, 128}, 0xFF7FB1}};
     for (const Case& c : cases) {
-        pictures::AreaScaler scaler(3, c.dst_height, 0xFFFFFF);
+        pictures::AreaScaler scaler(3, c.dstHeight, 0xFFFFFF);
         scaler.Begin(c.width, c.height);
         std::vector<std::uint8_t> row;
         for (int x = 0; x < c.width; ++x) row.insert(row.end(), {c.pixel.r, c.pixel.g, c.pixel.b, c.pixel.a});
         for (int y = 0; y < c.height; ++y) scaler.Row(row);
-        EXPECT_EQ(scaler.Take().pixels, std::vector<std::uint32_t>(std::size_t(3 * c.dst_height), c.expected))
-            << c.width << "x" << c.height << " -> 3x" << c.dst_height;
+        EXPECT_EQ(scaler.Take().pixels, std::vector<std::uint32_t>(std::size_t(3 * c.dstHeight), c.expected))
+            << c.width << "x" << c.height << " -> 3x" << c.dstHeight;
     }
 }
 
@@ -166,8 +166,8 @@ TEST(AreaScaler, RampShrinksWithoutSteps) {
 TEST(AreaScaler, RowsMustMatchTheHeader) {
     pictures::AreaScaler scaler(2, 2, 0);
     scaler.Begin(3, 2);
-    const std::vector<std::uint8_t> row(3 * 4, 0), short_row(2 * 4, 0);
-    EXPECT_THROW(scaler.Row(short_row), DecodeError);
+    const std::vector<std::uint8_t> row(3 * 4, 0), shortRow(2 * 4, 0);
+    EXPECT_THROW(scaler.Row(shortRow), DecodeError);
     scaler.Row(row);
     EXPECT_THROW(scaler.Take(), DecodeError);  // one row missing
     scaler.Row(row);

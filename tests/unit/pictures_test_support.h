@@ -70,11 +70,11 @@ inline Bytes Chunk(const std::string& type, const Bytes& data) {
     return out;
 }
 
-inline Bytes Ihdr(std::uint32_t width, std::uint32_t height, int depth, int color_type, int interlace = 0) {
+inline Bytes Ihdr(std::uint32_t width, std::uint32_t height, int depth, int colorType, int interlace = 0) {
     Bytes data;
     PutBe32(data, width);
     PutBe32(data, height);
-    data.insert(data.end(), {std::uint8_t(depth), std::uint8_t(color_type), 0, 0, std::uint8_t(interlace)});
+    data.insert(data.end(), {std::uint8_t(depth), std::uint8_t(colorType), 0, 0, std::uint8_t(interlace)});
     return Chunk("IHDR", data);
 }
 
