@@ -23,15 +23,13 @@ trap 'rm -rf "$work"' EXIT
 
 # No timestamps, no comments, no thread-count dependent results.
 export MAGICK_THREAD_LIMIT=1
-PNG_CLEAN=(-define png:exclude-chunks=date,time,tIME,zTXt,tEXt,iTXt -strip)
+PNG_CLEAN=(-define 'png:exclude-chunks=date,time,tIME,zTXt,tEXt,iTXt' -strip)
 
 # Palette (shared by the band, the emblem and the icon)
 NAVY_DEEP='#071529'
 NAVY='#0B2447'
 BLUE='#14406E'
 TEAL='#11878F'
-TEAL_LIGHT='#2BB8B4'
-AQUA='#7FE7DC'
 V_LEFT='#FFFFFF'
 V_RIGHT='#CBEFEC'
 
@@ -64,7 +62,6 @@ draw_emblem() {
   local big=$((size * ss))
   local s; s=$(awk -v b="$big" 'BEGIN { printf "%.6f", b / 1000 }')
   local corner; corner=$(awk -v s="$s" 'BEGIN { printf "%.2f", 46 * s }')
-  local hex; hex=$(hex_points 500 500 "$radius" "$s")
   # The rounded corners come from a round-joined stroke, so shrink the polygon
   # by half the stroke to keep the outer size.
   local hex_in; hex_in=$(hex_points 500 500 "$((radius - 23))" "$s")

@@ -41,9 +41,9 @@ wine_session_start
 # program's own Linux process, so its rusage is the program's CPU.
 cpu_runs=$(( n < 10 ? n : 10 ))
 cpu_of() {
-  local exe=$1 i out
+  local exe=$1 out
   out=$(mktemp)
-  for i in $(seq "$cpu_runs"); do
+  for _ in $(seq "$cpu_runs"); do
     /usr/bin/time -f '%U %S' -o "$out" "$WINE" "$exe" >/dev/null 2>&1 </dev/null || true
     awk '{ printf "%.0f\n", ($1 + $2) * 1000 }' "$out"
   done | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'

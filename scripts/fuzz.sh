@@ -14,7 +14,7 @@ build=${BUILD_DIR:-$root/build/fuzz}
 targets=${TARGETS:-png jpeg}
 mkdir -p "$build"
 
-flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined
+flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer '-fsanitize=fuzzer,address,undefined'
        -fno-sanitize-recover=undefined -DFUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION -I"$root/src")
 library=("$root"/src/pictures/{area_scaler,image,png_reader,jpeg_reader}.cpp)
 

@@ -38,9 +38,12 @@ sleep 0.4
 shoot "$build_dir/splash-recebendo.png" || true
 sleep 1.0   # past the first tick; the demo product is still loading
 shoot "$build_dir/splash-aguarde.png" || true
-wait "$launcher"
-echo "run: the launcher exited with code $?"
+# Under set -e a failing launcher would end the script before its code is told.
+code=0
+wait "$launcher" || code=$?
+echo "run: the launcher exited with code $code"
 if [ "${1:-}" = --docs ]; then
   mkdir -p "$root/docs"
   cp "$build_dir/splash-recebendo.png" "$build_dir/splash-aguarde.png" "$root/docs/"
 fi
+exit "$code"

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the other scripts: a private Wine world inside the build tree and
 # a display to run it on. Nothing outside $BUILD_DIR is touched.
 
@@ -77,7 +78,8 @@ display_start() {
     rm -f "$fd_file"
     return 1
   fi
-  export DISPLAY=:$(tr -d '\n' <"$fd_file")
+  DISPLAY=:$(tr -d '\n' <"$fd_file")
+  export DISPLAY
   rm -f "$fd_file"
   if ! xdpyinfo >/dev/null 2>&1; then
     wine_say "the virtual display $DISPLAY cannot be opened"
