@@ -9,9 +9,11 @@ n=${1:-20}
 . "$root/scripts/wine-env.sh"
 arch=$(runnable_arch)
 export WINEPREFIX=$build_dir/wine-bench-$arch
+# The stand-in product stamps its start and ends at once.
+export STANDIN_MODE=exit-at-once
 
-# Only the launcher itself (both machines), so a half-finished test elsewhere
-# in the tree cannot stop the benchmark.
+# Only the launcher and the stand-in product (both machines), so a
+# half-finished test elsewhere in the tree cannot stop the benchmark.
 for a in i686 $arch; do
   bash "$root/scripts/build-libjpeg.sh" "$a" >/dev/null
   if [ ! -f "$build_dir/$a/CMakeCache.txt" ]; then
@@ -19,7 +21,7 @@ for a in i686 $arch; do
       -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw.cmake" -DVELQUOR_ARCH="$a" \
       -DVELQUOR_DEPS="$build_dir/deps" >/dev/null
   fi
-  cmake --build "$build_dir/$a" -j"$(nproc)" --target VELQUOR >/dev/null
+  cmake --build "$build_dir/$a" -j"$(nproc)" --target VELQUOR NORVASK >/dev/null
 done
 bench_build=$build_dir/bench-$arch
 if [ ! -f "$bench_build/CMakeCache.txt" ]; then
@@ -33,7 +35,7 @@ win() { printf 'Z:%s' "${1//\//\\}"; }
 wine_session_start
 "$WINE" "$bench_build/driver.exe" \
   "$(win "$build_dir/$arch/src/main/VELQUOR.exe")" "$(win "$bench_build/bare.exe")" \
-  "$(win "$bench_build/product.exe")" "$(win "$root/assets/banner.jpg")" "$(win "$root/assets/logo.png")" \
+  "$(win "$build_dir/$arch/stand-in/NORVASK.exe")" "$(win "$root/assets/banner.jpg")" "$(win "$root/assets/logo.png")" \
   "$(win "$build_dir/i686/src/main/VELQUOR.exe")" "$n" "$(win "$build_dir/bench.json")" "$arch"
 
 # CPU time from Linux: under this Wine, GetProcessTimes on another process

@@ -10,9 +10,8 @@ build_arch() {
   local arch=$1
   bash "$root/scripts/build-libjpeg.sh" "$arch"
   if [ ! -f "$build_dir/$arch/CMakeCache.txt" ]; then
-    cmake -S "$root" -B "$build_dir/$arch" -G "Unix Makefiles" \
-      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw.cmake" -DVELQUOR_ARCH="$arch" \
-      -DVELQUOR_DEPS="$build_dir/deps" >/dev/null
+    # The preset of that name (CMakePresets.json), in $build_dir.
+    cmake -S "$root" --preset "$arch" -B "$build_dir/$arch" -DVELQUOR_DEPS="$build_dir/deps" >/dev/null
   fi
   cmake --build "$build_dir/$arch" -j"$(nproc)"
 }

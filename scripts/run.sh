@@ -16,7 +16,7 @@ wine_session_start
 product=$WINEPREFIX/drive_c/VELQUOR/NORVASK.exe
 if [ ! -e "$product" ]; then
   mkdir -p "$(dirname "$product")"
-  cp "$build_dir/$arch/demo/NORVASK_demo.exe" "$product"
+  cp "$build_dir/$arch/stand-in/NORVASK.exe" "$product"
   echo "run: put the demo product at C:\\VELQUOR\\NORVASK.exe"
 fi
 

@@ -12,7 +12,7 @@ export WINEPREFIX=$WINEPREFIX-soak
 runs=${1:-200}
 arch=$(runnable_arch)
 launcher=$build_dir/$arch/src/main/VELQUOR.exe
-standin=$build_dir/$arch/tests/stand-in/NORVASK.exe
+standin=$build_dir/$arch/stand-in/NORVASK.exe
 for f in "$launcher" "$standin"; do
   [ -f "$f" ] || { wine_say "missing $f: run scripts/build.sh"; exit 2; }
 done

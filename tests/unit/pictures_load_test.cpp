@@ -55,15 +55,13 @@ std::uint64_t Fnv1a(const Bytes& data) {
 }
 
 TEST(Artwork, LogoDecodesExactly) {
-    const auto file = TryReadFile(AssetPath("logo.png"));
-    if (!file) GTEST_SKIP() << "no assets/logo.png";
-    const auto reference = TryReadFile(FixturePath("pictures/logo.fnv"));
-    ASSERT_TRUE(reference);
-    std::istringstream in(std::string(reference->begin(), reference->end()));
+    const Bytes file = ReadAsset("logo.png");
+    const Bytes reference = ReadFixture("pictures/logo.fnv");
+    std::istringstream in(std::string(reference.begin(), reference.end()));
     int width = 0, height = 0;
     std::string hash;
     in >> width >> height >> hash;
-    const pictures::RgbaImage logo = pictures::DecodeRgba(*file);
+    const pictures::RgbaImage logo = pictures::DecodeRgba(file);
     EXPECT_EQ(logo.width, 989);
     EXPECT_EQ(logo.height, 989);
     EXPECT_EQ(width, 989);
@@ -71,14 +69,13 @@ TEST(Artwork, LogoDecodesExactly) {
     char actual[17];
     std::snprintf(actual, sizeof actual, "%016llx", static_cast<unsigned long long>(Fnv1a(logo.rgba)));
     EXPECT_EQ(actual, hash) << "artwork changed? rerun make-asset-references.sh";
-    EXPECT_NO_THROW(LoadScaled(*file, 202, 170, 0xFFFFFF));
+    EXPECT_NO_THROW(LoadScaled(file, 202, 170, 0xFFFFFF));
 }
 
 TEST(Artwork, BannerDecodesClosely) {
-    const auto file = TryReadFile(AssetPath("banner.jpg"));
-    if (!file) GTEST_SKIP() << "no assets/banner.jpg";
+    const Bytes file = ReadAsset("banner.jpg");
     const Bytes samples = ReadFixture("pictures/banner.samples");
-    const pictures::RgbaImage banner = pictures::DecodeRgba(*file);
+    const pictures::RgbaImage banner = pictures::DecodeRgba(file);
     ASSERT_EQ(banner.width, 960);
     ASSERT_EQ(banner.height, 209);
     ASSERT_EQ(samples.size(), std::size_t((960 / 8) * ((209 + 7) / 8) * 3)) << "rerun make-asset-references.sh";
@@ -93,7 +90,7 @@ TEST(Artwork, BannerDecodesClosely) {
         }
     }
     EXPECT_LE(worst, 3);
-    const auto scaled = LoadScaled(*file, 729, 105, 0xFFFFFF);
+    const auto scaled = LoadScaled(file, 729, 105, 0xFFFFFF);
     EXPECT_EQ(scaled.pixels.size(), 729u * 105u);
 }
 

@@ -1,15 +1,20 @@
 #pragma once
 
-// Helpers shared by the picture tests: fixture files and hand-built PNG files.
+// Helpers shared by the picture tests: fixture files, hand-built PNG files and the check that a
+// malformed file is refused for the right reason.
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <initializer_list>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
-#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "pictures/decode.h"
 
 namespace pictures_test {
 
@@ -37,14 +42,31 @@ inline std::string AssetPath(const std::string& name) {
 #endif
 }
 
-inline std::optional<Bytes> TryReadFile(const std::string& path) {
+// A missing fixture or asset is a broken checkout: the test fails, naming the file.
+inline Bytes ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
+    if (!in) throw std::runtime_error("missing test file " + path);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Missing fixtures are a broken checkout: an empty result makes the test fail loudly.
-inline Bytes ReadFixture(const std::string& relative) { return TryReadFile(FixturePath(relative)).value_or(Bytes{}); }
+inline Bytes ReadFixture(const std::string& relative) { return ReadFile(FixturePath(relative)); }
+inline Bytes ReadAsset(const std::string& name) { return ReadFile(AssetPath(name)); }
+
+// Decoding `file` must be refused with a message that holds `error`; `name` labels the case.
+inline void ExpectRefused(const Bytes& file, const std::string& error, const std::string& name) {
+    try {
+        pictures::DecodeRgba(file);
+        ADD_FAILURE() << name << ": decoded, expected the error \"" << error << "\"";
+    } catch (const pictures::DecodeError& e) {
+        EXPECT_TRUE(std::string(e.what()).find(error) != std::string::npos)
+            << name << ": refused with \"" << e.what() << "\", expected \"" << error << "\"";
+    }
+}
+
+inline std::uint32_t Be32(const Bytes& bytes, std::size_t at) {
+    return std::uint32_t(bytes.at(at)) << 24 | std::uint32_t(bytes.at(at + 1)) << 16 |
+           std::uint32_t(bytes.at(at + 2)) << 8 | bytes.at(at + 3);
+}
 
 inline void PutBe32(Bytes& out, std::uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(std::uint8_t(v >> shift));
