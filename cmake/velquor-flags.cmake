@@ -25,6 +25,8 @@ add_compile_options(-Wall -Wextra -fstack-protector-strong -ffunction-sections -
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 add_link_options(-static -static-libgcc -static-libstdc++ -fstack-protector-strong
                  -Wl,--dynamicbase -Wl,--nxcompat -Wl,--gc-sections)
+# Terminal-server aware: an RDS host then spares it the redirections meant for old programs.
+add_link_options(-Wl,--tsaware)
 if(VELQUOR_ARCH STREQUAL "x86_64")
   add_link_options(-Wl,--high-entropy-va)
 endif()

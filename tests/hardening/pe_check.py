@@ -24,10 +24,47 @@ SYSTEM_DLLS = {
     "gdiplus.dll", "msctf.dll", "shcore.dll", "difxapi.dll",
 }
 
+# Functions that Windows 7 SP1 without later updates lacks. One imported
+# statically stops the loader from starting the program at all there, before
+# any of its code runs; look such functions up at run time instead.
+NEWER_THAN_WINDOWS_7 = {
+    # kernel32: DLL directories (KB2533623 only), Windows 8 and later
+    "SetDefaultDllDirectories", "AddDllDirectory", "RemoveDllDirectory",
+    "GetSystemTimePreciseAsFileTime", "CreateFile2", "CopyFile2", "GetCurrentThreadStackLimits",
+    "SetThreadDescription", "GetThreadDescription", "WaitOnAddress", "WakeByAddressSingle",
+    "WakeByAddressAll", "InitializeSynchronizationBarrier", "EnterSynchronizationBarrier",
+    "DeleteSynchronizationBarrier", "PrefetchVirtualMemory", "SetProcessMitigationPolicy",
+    "GetProcessMitigationPolicy", "GetOverlappedResultEx", "CreateFileMappingFromApp", "MapViewOfFileFromApp",
+    "VirtualAllocFromApp", "GetCurrentPackageId", "GetCurrentPackageFullName", "GetPackageFamilyName",
+    "SetThreadInformation", "GetThreadInformation", "SetProcessInformation", "GetProcessInformation",
+    "GetSystemCpuSetInformation", "GetFirmwareType",
+    # user32: DPI awareness (Windows 8.1 and 10) and pointer input (Windows 8)
+    "SetProcessDpiAwarenessContext", "SetThreadDpiAwarenessContext", "GetThreadDpiAwarenessContext",
+    "GetWindowDpiAwarenessContext", "GetAwarenessFromDpiAwarenessContext", "GetDpiFromDpiAwarenessContext",
+    "AreDpiAwarenessContextsEqual", "IsValidDpiAwarenessContext", "GetDpiForWindow", "GetDpiForSystem",
+    "GetSystemDpiForProcess", "GetSystemMetricsForDpi", "AdjustWindowRectExForDpi", "SystemParametersInfoForDpi",
+    "EnableNonClientDpiScaling", "LogicalToPhysicalPointForPerMonitorDPI",
+    "PhysicalToLogicalPointForPerMonitorDPI", "SetThreadDpiHostingBehavior", "EnableMouseInPointer",
+    "GetPointerType", "GetPointerInfo",
+}
+
+# DLLs that Windows 7 SP1 does not ship (or ships only with later updates).
+def newer_dll_problem(dll):
+    name = dll.lower()
+    if name == "shcore.dll":
+        return f"imports {dll}, which Windows 7 SP1 lacks"
+    if name.startswith(("api-ms-win-", "ext-ms-win-")):
+        return f"imports {dll}, an API set: Windows 7 SP1 resolves few of them"
+    if name == "ucrtbase.dll" or name.startswith(("vcruntime", "msvcp1")):
+        return f"imports {dll}, a C runtime that Windows 7 SP1 lacks"
+    return None
+
+
 MACHINES = {"i686": (0x14C, 0x10B, "PE32 / Intel 386"), "x86_64": (0x8664, 0x20B, "PE32+ / x86-64")}
 
 SCN_WRITE, SCN_EXECUTE, SCN_CODE = 0x80000000, 0x20000000, 0x00000020
 DLL_HIGH_ENTROPY_VA, DLL_DYNAMIC_BASE, DLL_NX_COMPAT = 0x20, 0x40, 0x100
+DLL_TERMINAL_SERVER_AWARE = 0x8000
 DIR_IMPORT, DIR_RESOURCE, DIR_BASERELOC, DIR_DELAY_IMPORT = 1, 2, 5, 13
 RT_VERSION, RT_MANIFEST = 16, 24
 
@@ -77,8 +114,21 @@ class Image:
         at = self.offset(rva)
         return self.data[at:self.data.index(b"\0", at)].decode("ascii", "replace")
 
-    def imports(self):
+    def functions(self, table_rva):
+        """Names (or #ordinals) of an import name table."""
         names = []
+        width, ordinal_flag = (8, 1 << 63) if self.plus else (4, 1 << 31)
+        at = self.offset(table_rva)
+        while True:
+            entry = struct.unpack_from("<Q" if self.plus else "<I", self.data, at)[0]
+            if not entry:
+                return names
+            names.append(f"#{entry & 0xFFFF}" if entry & ordinal_flag else self.cstring((entry & 0x7FFFFFFF) + 2))
+            at += width
+
+    def imports(self):
+        """(DLL name, [function names]) of the import and delay-import tables."""
+        found = []
         rva, size = self.directory(DIR_IMPORT)
         if rva:
             at = self.offset(rva)
@@ -86,7 +136,7 @@ class Image:
                 fields = struct.unpack_from("<IIIII", self.data, at)
                 if not any(fields):
                     break
-                names.append(self.cstring(fields[3]))
+                found.append((self.cstring(fields[3]), self.functions(fields[0] or fields[4])))
                 at += 20
         rva, size = self.directory(DIR_DELAY_IMPORT)
         if rva:
@@ -95,9 +145,9 @@ class Image:
                 fields = struct.unpack_from("<8I", self.data, at)
                 if not any(fields):
                     break
-                names.append(self.cstring(fields[1]) + " (delay-loaded)")
+                found.append((self.cstring(fields[1]) + " (delay-loaded)", self.functions(fields[4])))
                 at += 32
-        return names
+        return found
 
     def resource(self, type_id):
         """The first language's data of the first entry of a resource type."""
@@ -206,7 +256,8 @@ def check(path, arch, xref):
         problems.append(f"not {label}: machine {image.machine:#x}, optional header magic {image.magic:#x}")
     if image.subsystem != 2:
         problems.append(f"subsystem {image.subsystem}, not the GUI subsystem (2)")
-    for flag, name in ((DLL_DYNAMIC_BASE, "DYNAMIC_BASE"), (DLL_NX_COMPAT, "NX_COMPAT")) + \
+    for flag, name in ((DLL_DYNAMIC_BASE, "DYNAMIC_BASE"), (DLL_NX_COMPAT, "NX_COMPAT"),
+                       (DLL_TERMINAL_SERVER_AWARE, "TERMINAL_SERVER_AWARE")) + \
             (((DLL_HIGH_ENTROPY_VA, "HIGH_ENTROPY_VA"),) if arch == "x86_64" else ()):
         if not image.dll_characteristics & flag:
             problems.append(f"DllCharacteristics lacks {name}")
@@ -216,9 +267,15 @@ def check(path, arch, xref):
     for name, _, _, _, _, flags in image.sections:
         if flags & SCN_WRITE and flags & (SCN_EXECUTE | SCN_CODE):
             problems.append(f"section {name} is both writable and executable ({flags:#010x})")
-    for dll in image.imports():
+    for dll, functions in image.imports():
         if dll.lower() not in SYSTEM_DLLS:
             problems.append(f"imports {dll}, which Windows would look for beside the exe")
+        newer = newer_dll_problem(dll.split(" ")[0])
+        if newer:
+            problems.append(newer)
+        for function in functions:
+            if function in NEWER_THAN_WINDOWS_7:
+                problems.append(f"imports {dll}!{function}, which Windows 7 SP1 lacks")
     if len(data) > MAX_SIZE:
         problems.append(f"{len(data)} bytes, more than {MAX_SIZE}")
     problems += stack_protector_problems(data, xref)
