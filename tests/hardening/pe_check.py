@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks the launcher's PE image for the properties its hardening relies on.
 
-usage: pe_check.py EXE --arch i686|x86_64 [--xref LINK_MAP]
+usage: pe_check.py EXE --arch i686|x86_64 --version A.B.C.D [--xref LINK_MAP]
 
 Reads the headers itself (stdlib only), so it checks the bytes Windows loads,
 not what the build files say they asked for.
@@ -68,12 +68,7 @@ DLL_TERMINAL_SERVER_AWARE = 0x8000
 DIR_IMPORT, DIR_RESOURCE, DIR_BASERELOC, DIR_DELAY_IMPORT = 1, 2, 5, 13
 RT_VERSION, RT_MANIFEST = 16, 24
 
-EXPECTED_STRINGS = {
-    "FileVersion": "1.0.0.0",
-    "ProductVersion": "1.0.0.0",
-    "FileDescription": "VELQUOR",
-    "ProductName": "VELQUOR",
-}
+EXPECTED_NAMES = {"FileDescription": "VELQUOR", "ProductName": "VELQUOR"}
 
 
 class Image:
@@ -247,7 +242,33 @@ def stack_protector_problems(data, xref_path):
     return problems
 
 
-def check(path, arch, xref):
+def version_problems(image, version):
+    """The version record and the manifest against the build's one version."""
+    problems = []
+    numbers = tuple(int(part) for part in version.split("."))
+    block = image.resource(RT_VERSION)
+    if block is None:
+        problems.append("no version resource")
+    else:
+        fixed, strings = version_info(block)
+        if fixed != (numbers, numbers):
+            problems.append(f"fixed file/product version {fixed}, not {version}")
+        want = dict(EXPECTED_NAMES, FileVersion=version, ProductVersion=version)
+        for key, value in want.items():
+            if strings.get(key) != value:
+                problems.append(f"version string {key} is {strings.get(key)!r}, not {value!r}")
+    manifest = image.resource(RT_MANIFEST)
+    if manifest is None or b'level="asInvoker"' not in manifest:
+        problems.append("no manifest asking to run asInvoker")
+    else:
+        identity = re.search(rb"<assemblyIdentity[^>]*\sversion=\"([^\"]*)\"", manifest)
+        found = identity.group(1).decode("ascii", "replace") if identity else None
+        if found != version:
+            problems.append(f"manifest assemblyIdentity version is {found!r}, not {version!r}")
+    return problems
+
+
+def check(path, arch, xref, version):
     data = open(path, "rb").read()
     problems = []
     image = Image(data)
@@ -280,19 +301,7 @@ def check(path, arch, xref):
         problems.append(f"{len(data)} bytes, more than {MAX_SIZE}")
     problems += stack_protector_problems(data, xref)
 
-    block = image.resource(RT_VERSION)
-    if block is None:
-        problems.append("no version resource")
-    else:
-        fixed, strings = version_info(block)
-        if fixed != ((1, 0, 0, 0), (1, 0, 0, 0)):
-            problems.append(f"fixed file/product version {fixed}, not 1.0.0.0")
-        for key, want in EXPECTED_STRINGS.items():
-            if strings.get(key) != want:
-                problems.append(f"version string {key} is {strings.get(key)!r}, not {want!r}")
-    manifest = image.resource(RT_MANIFEST)
-    if manifest is None or b'level="asInvoker"' not in manifest:
-        problems.append("no manifest asking to run asInvoker")
+    problems += version_problems(image, version)
     return problems
 
 
@@ -301,9 +310,10 @@ def main():
     parser.add_argument("exe")
     parser.add_argument("--arch", choices=sorted(MACHINES), required=True)
     parser.add_argument("--xref", help="linker map written with --cref")
+    parser.add_argument("--version", required=True, help="the build's version, A.B.C.D")
     args = parser.parse_args()
     try:
-        problems = check(args.exe, args.arch, args.xref)
+        problems = check(args.exe, args.arch, args.xref, args.version)
     except (ValueError, struct.error, IndexError) as error:
         problems = [f"unreadable PE image: {error}"]
     for problem in problems:
