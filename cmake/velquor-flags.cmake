@@ -25,6 +25,12 @@ add_compile_options(-Wall -Wextra -fstack-protector-strong -ffunction-sections -
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 add_link_options(-static -static-libgcc -static-libstdc++ -fstack-protector-strong
                  -Wl,--dynamicbase -Wl,--nxcompat -Wl,--gc-sections)
+# Reproducible: the same sources give the same bytes in any folder at any
+# time - no link time stamp, no source or build folder in the binary.
+add_compile_options(-ffile-prefix-map=${velquor_root}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=build)
+add_link_options(-Wl,--no-insert-timestamp)
+# Terminal-server aware: an RDS host then spares it the redirections meant for old programs.
+add_link_options(-Wl,--tsaware)
 if(VELQUOR_ARCH STREQUAL "x86_64")
   add_link_options(-Wl,--high-entropy-va)
 endif()

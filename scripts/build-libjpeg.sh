@@ -55,5 +55,8 @@ cmake --build "$jbuild" -j"$(nproc)" --target jpeg-static >/dev/null
 # The static library and its headers are all we need.
 mkdir -p "$prefix/lib" "$prefix/include"
 cp "$jbuild/libjpeg.a" "$prefix/lib/"
+# Without debug records and file symbols the archive holds no build folder:
+# the same bytes from any checkout.
+"$arch-w64-mingw32-strip" --strip-debug -D "$prefix/lib/libjpeg.a"
 cp "$source_tree"/{jpeglib.h,jmorecfg.h,jerror.h} "$jbuild/jconfig.h" "$prefix/include/"
 touch "$stamp"

@@ -1,8 +1,11 @@
 #include "toolkit/application.h"
 
 #include "toolkit/errors.h"
+#include "toolkit/system_libraries.h"
 
 #include <commctrl.h>
+
+#include <utility>
 
 namespace toolkit {
 
@@ -14,12 +17,14 @@ TApplication::~TApplication() {
 }
 
 void TApplication::Initialize() {
-    // A DLL planted beside the executable must never be loaded: search the
-    // system folder only, and load comctl32 from there explicitly.
-    SetDllDirectoryW(L"");
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    commonControls_.reset(LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
-    Check(static_cast<bool>(commonControls_), "LoadLibraryEx(comctl32.dll)");
+    // A DLL planted beside the executable must never be loaded.
+    const DllSearch search = FindDllSearch();
+    NarrowDllSearch(search);
+    // Without default DLL directories the executable's folder is searched
+    // first for a bare name, and comctl32 loads the theme DLL by its bare
+    // name later on; a module already loaded under that name is taken instead.
+    if (!search.setDefaultDllDirectories) themes_ = LoadSystemLibrary(search, L"uxtheme.dll");
+    commonControls_ = LoadSystemLibrary(search, L"comctl32.dll");
     using InitCommonControlsExFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
     const auto initialise = reinterpret_cast<InitCommonControlsExFn>(
         reinterpret_cast<void*>(GetProcAddress(commonControls_.get(), "InitCommonControlsEx")));
@@ -75,8 +80,9 @@ void TApplication::ShowException(std::exception_ptr error) noexcept {
         }
     } catch (...) {
     }
-    // While the box is up its own loop runs; timers wait until it is closed.
-    showingError_ = true;
+    // While the box is up its own loop runs; timers wait until it is closed,
+    // and until an outer box is closed when this one opened inside it.
+    const bool outerBoxUp = std::exchange(showingError_, true);
     try {
         if (ErrorBox)
             ErrorBox(message);
@@ -84,7 +90,7 @@ void TApplication::ShowException(std::exception_ptr error) noexcept {
             ShowErrorBox(message);
     } catch (...) {
     }
-    showingError_ = false;
+    showingError_ = outerBoxUp;
 }
 
 void TApplication::ShowErrorBox(const std::wstring& message) const {

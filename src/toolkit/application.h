@@ -65,6 +65,7 @@ private:
     void ShowErrorBox(const std::wstring& message) const;
 
     std::vector<std::unique_ptr<TForm>> forms_;
+    ModuleHandle themes_;  // held from the system folder where nothing else keeps a planted copy out
     ModuleHandle commonControls_;
     bool terminated_ = false;
     bool showingError_ = false;

@@ -10,7 +10,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -128,16 +130,43 @@ protected:
 
 // ----- a DLL planted beside the launcher -----
 
+// The launcher's loader takes one of two paths: with default DLL directories
+// (Windows 8 on, Windows 7 with KB2533623), or without them (Windows 7 SP1
+// as shipped), which Wine never lacks; VELQUOR_FALLBACK_LOADER makes the
+// launcher take the second path as if it did.
+class FallbackLoader {
+public:
+    explicit FallbackLoader(bool on) {
+        if (on) SetEnvironmentVariableW(kName, L"1");
+    }
+    ~FallbackLoader() { SetEnvironmentVariableW(kName, nullptr); }
+    FallbackLoader(const FallbackLoader&) = delete;
+    FallbackLoader& operator=(const FallbackLoader&) = delete;
+
+private:
+    static constexpr wchar_t kName[] = L"VELQUOR_FALLBACK_LOADER";
+};
+
 // Names the launcher loads after start-up, directly (comctl32) or through
 // the system (uxtheme, from comctl32). Under Wine, version.dll and imm32.dll
 // planted this way are loaded by Wine's own advapi32/user32 before any of the
 // launcher's code runs; on Windows imm32 is a KnownDLL and version.dll is not
 // loaded at start-up, so they are left out.
-class PlantedDll : public Hardening, public testing::WithParamInterface<const wchar_t*> {
+struct PlantCase {
+    const wchar_t* dll;
+    bool fallbackLoader;
+};
+
+void PrintTo(const PlantCase& c, std::ostream* out) {
+    for (const wchar_t* ch = c.dll; *ch; ++ch) *out << static_cast<char>(*ch);
+    *out << (c.fallbackLoader ? " (fallback loader)" : "");
+}
+
+class PlantedDll : public Hardening, public testing::WithParamInterface<PlantCase> {
 protected:
     void SetUp() override {
         Hardening::SetUp();
-        dll_ = std::wstring(GetParam()) + L".dll";
+        dll_ = std::wstring(GetParam().dll) + L".dll";
         dir_ = TempPath(L"velquor-plant");
         CreateDirectoryW(dir_.c_str(), nullptr);
         marker_ = dir_ + L"\\loaded.txt";
@@ -172,6 +201,7 @@ TEST_P(PlantedDll, APlainLoadLibraryFromTheFolderLoadsIt) {
 }
 
 TEST_P(PlantedDll, TheLauncherIgnoresItAndStillShowsItsWindow) {
+    const FallbackLoader loader(GetParam().fallbackLoader);
     Launch run(dir_ + L"\\VELQUOR.exe");
     ASSERT_TRUE(run.Started()) << GetLastError();
     const Sighting seen = WatchSplash(run);
@@ -181,12 +211,50 @@ TEST_P(PlantedDll, TheLauncherIgnoresItAndStillShowsItsWindow) {
     EXPECT_TRUE(loaded.empty()) << "the launcher loaded " << loaded.front();
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, PlantedDll, testing::Values(L"comctl32", L"uxtheme"),
-                         [](const testing::TestParamInfo<const wchar_t*>& info) {
+INSTANTIATE_TEST_SUITE_P(Names, PlantedDll,
+                         testing::Values(PlantCase{L"comctl32", false}, PlantCase{L"uxtheme", false},
+                                         PlantCase{L"comctl32", true}, PlantCase{L"uxtheme", true}),
+                         [](const testing::TestParamInfo<PlantCase>& info) {
                              std::string name;
-                             for (const wchar_t* c = info.param; *c; ++c) name += static_cast<char>(*c);
-                             return name;
+                             for (const wchar_t* c = info.param.dll; *c; ++c) name += static_cast<char>(*c);
+                             return info.param.fallbackLoader ? name + "_fallback_loader" : name;
                          });
+
+// What the splash shows before its first step, once painted: its whole
+// client area, taken when two captures in a row agree.
+Pixels FirstFrame(const Launch& run) {
+    const HWND splash = run.WaitSplash();
+    if (!splash) return {};
+    RECT client{};
+    GetClientRect(splash, &client);
+    Pixels previous, now;
+    WaitUntil(
+        [&] {
+            previous = std::exchange(now, Capture(OnScreen(splash, client)));
+            const std::set<COLORREF> colours(now.rgb.begin(), now.rgb.end());
+            return colours.size() > 100 && previous.rgb == now.rgb;  // banner and logo are drawn
+        },
+        800ms);
+    return now;
+}
+
+TEST_F(Hardening, BothLoaderPathsShowTheSameWindow) {
+    Pixels frames[2];
+    for (const bool fallback : {false, true}) {
+        const FallbackLoader loader(fallback);
+        Launch run(WindowsPath(LAUNCHER_EXE));
+        ASSERT_TRUE(run.Started()) << GetLastError();
+        frames[fallback] = FirstFrame(run);
+        ASSERT_FALSE(frames[fallback].rgb.empty())
+            << "no splash on the " << (fallback ? "fallback" : "default") << " path";
+        ExpectCleanEnd(run);
+    }
+    ASSERT_EQ(frames[0].width, frames[1].width);
+    ASSERT_EQ(frames[0].height, frames[1].height);
+    size_t differing = 0;
+    for (size_t i = 0; i < frames[0].rgb.size(); ++i) differing += frames[0].rgb[i] != frames[1].rgb[i];
+    EXPECT_EQ(differing, 0u) << "pixels that differ between the loader paths";
+}
 
 // ----- the product missing or broken -----
 

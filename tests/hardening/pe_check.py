@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks the launcher's PE image for the properties its hardening relies on.
 
-usage: pe_check.py EXE --arch i686|x86_64 [--xref LINK_MAP]
+usage: pe_check.py EXE --arch i686|x86_64 --version A.B.C.D [--xref LINK_MAP]
 
 Reads the headers itself (stdlib only), so it checks the bytes Windows loads,
 not what the build files say they asked for.
@@ -24,19 +24,51 @@ SYSTEM_DLLS = {
     "gdiplus.dll", "msctf.dll", "shcore.dll", "difxapi.dll",
 }
 
+# Functions that Windows 7 SP1 without later updates lacks. One imported
+# statically stops the loader from starting the program at all there, before
+# any of its code runs; look such functions up at run time instead.
+NEWER_THAN_WINDOWS_7 = {
+    # kernel32: DLL directories (KB2533623 only), Windows 8 and later
+    "SetDefaultDllDirectories", "AddDllDirectory", "RemoveDllDirectory",
+    "GetSystemTimePreciseAsFileTime", "CreateFile2", "CopyFile2", "GetCurrentThreadStackLimits",
+    "SetThreadDescription", "GetThreadDescription", "WaitOnAddress", "WakeByAddressSingle",
+    "WakeByAddressAll", "InitializeSynchronizationBarrier", "EnterSynchronizationBarrier",
+    "DeleteSynchronizationBarrier", "PrefetchVirtualMemory", "SetProcessMitigationPolicy",
+    "GetProcessMitigationPolicy", "GetOverlappedResultEx", "CreateFileMappingFromApp", "MapViewOfFileFromApp",
+    "VirtualAllocFromApp", "GetCurrentPackageId", "GetCurrentPackageFullName", "GetPackageFamilyName",
+    "SetThreadInformation", "GetThreadInformation", "SetProcessInformation", "GetProcessInformation",
+    "GetSystemCpuSetInformation", "GetFirmwareType",
+    # user32: DPI awareness (Windows 8.1 and 10) and pointer input (Windows 8)
+    "SetProcessDpiAwarenessContext", "SetThreadDpiAwarenessContext", "GetThreadDpiAwarenessContext",
+    "GetWindowDpiAwarenessContext", "GetAwarenessFromDpiAwarenessContext", "GetDpiFromDpiAwarenessContext",
+    "AreDpiAwarenessContextsEqual", "IsValidDpiAwarenessContext", "GetDpiForWindow", "GetDpiForSystem",
+    "GetSystemDpiForProcess", "GetSystemMetricsForDpi", "AdjustWindowRectExForDpi", "SystemParametersInfoForDpi",
+    "EnableNonClientDpiScaling", "LogicalToPhysicalPointForPerMonitorDPI",
+    "PhysicalToLogicalPointForPerMonitorDPI", "SetThreadDpiHostingBehavior", "EnableMouseInPointer",
+    "GetPointerType", "GetPointerInfo",
+}
+
+# DLLs that Windows 7 SP1 does not ship (or ships only with later updates).
+def newer_dll_problem(dll):
+    name = dll.lower()
+    if name == "shcore.dll":
+        return f"imports {dll}, which Windows 7 SP1 lacks"
+    if name.startswith(("api-ms-win-", "ext-ms-win-")):
+        return f"imports {dll}, an API set: Windows 7 SP1 resolves few of them"
+    if name == "ucrtbase.dll" or name.startswith(("vcruntime", "msvcp1")):
+        return f"imports {dll}, a C runtime that Windows 7 SP1 lacks"
+    return None
+
+
 MACHINES = {"i686": (0x14C, 0x10B, "PE32 / Intel 386"), "x86_64": (0x8664, 0x20B, "PE32+ / x86-64")}
 
 SCN_WRITE, SCN_EXECUTE, SCN_CODE = 0x80000000, 0x20000000, 0x00000020
 DLL_HIGH_ENTROPY_VA, DLL_DYNAMIC_BASE, DLL_NX_COMPAT = 0x20, 0x40, 0x100
+DLL_TERMINAL_SERVER_AWARE = 0x8000
 DIR_IMPORT, DIR_RESOURCE, DIR_BASERELOC, DIR_DELAY_IMPORT = 1, 2, 5, 13
 RT_VERSION, RT_MANIFEST = 16, 24
 
-EXPECTED_STRINGS = {
-    "FileVersion": "1.0.0.0",
-    "ProductVersion": "1.0.0.0",
-    "FileDescription": "VELQUOR",
-    "ProductName": "VELQUOR",
-}
+EXPECTED_NAMES = {"FileDescription": "VELQUOR", "ProductName": "VELQUOR"}
 
 
 class Image:
@@ -77,8 +109,21 @@ class Image:
         at = self.offset(rva)
         return self.data[at:self.data.index(b"\0", at)].decode("ascii", "replace")
 
-    def imports(self):
+    def functions(self, table_rva):
+        """Names (or #ordinals) of an import name table."""
         names = []
+        width, ordinal_flag = (8, 1 << 63) if self.plus else (4, 1 << 31)
+        at = self.offset(table_rva)
+        while True:
+            entry = struct.unpack_from("<Q" if self.plus else "<I", self.data, at)[0]
+            if not entry:
+                return names
+            names.append(f"#{entry & 0xFFFF}" if entry & ordinal_flag else self.cstring((entry & 0x7FFFFFFF) + 2))
+            at += width
+
+    def imports(self):
+        """(DLL name, [function names]) of the import and delay-import tables."""
+        found = []
         rva, size = self.directory(DIR_IMPORT)
         if rva:
             at = self.offset(rva)
@@ -86,7 +131,7 @@ class Image:
                 fields = struct.unpack_from("<IIIII", self.data, at)
                 if not any(fields):
                     break
-                names.append(self.cstring(fields[3]))
+                found.append((self.cstring(fields[3]), self.functions(fields[0] or fields[4])))
                 at += 20
         rva, size = self.directory(DIR_DELAY_IMPORT)
         if rva:
@@ -95,9 +140,9 @@ class Image:
                 fields = struct.unpack_from("<8I", self.data, at)
                 if not any(fields):
                     break
-                names.append(self.cstring(fields[1]) + " (delay-loaded)")
+                found.append((self.cstring(fields[1]) + " (delay-loaded)", self.functions(fields[4])))
                 at += 32
-        return names
+        return found
 
     def resource(self, type_id):
         """The first language's data of the first entry of a resource type."""
@@ -197,7 +242,33 @@ def stack_protector_problems(data, xref_path):
     return problems
 
 
-def check(path, arch, xref):
+def version_problems(image, version):
+    """The version record and the manifest against the build's one version."""
+    problems = []
+    numbers = tuple(int(part) for part in version.split("."))
+    block = image.resource(RT_VERSION)
+    if block is None:
+        problems.append("no version resource")
+    else:
+        fixed, strings = version_info(block)
+        if fixed != (numbers, numbers):
+            problems.append(f"fixed file/product version {fixed}, not {version}")
+        want = dict(EXPECTED_NAMES, FileVersion=version, ProductVersion=version)
+        for key, value in want.items():
+            if strings.get(key) != value:
+                problems.append(f"version string {key} is {strings.get(key)!r}, not {value!r}")
+    manifest = image.resource(RT_MANIFEST)
+    if manifest is None or b'level="asInvoker"' not in manifest:
+        problems.append("no manifest asking to run asInvoker")
+    else:
+        identity = re.search(rb"<assemblyIdentity[^>]*\sversion=\"([^\"]*)\"", manifest)
+        found = identity.group(1).decode("ascii", "replace") if identity else None
+        if found != version:
+            problems.append(f"manifest assemblyIdentity version is {found!r}, not {version!r}")
+    return problems
+
+
+def check(path, arch, xref, version):
     data = open(path, "rb").read()
     problems = []
     image = Image(data)
@@ -206,7 +277,8 @@ def check(path, arch, xref):
         problems.append(f"not {label}: machine {image.machine:#x}, optional header magic {image.magic:#x}")
     if image.subsystem != 2:
         problems.append(f"subsystem {image.subsystem}, not the GUI subsystem (2)")
-    for flag, name in ((DLL_DYNAMIC_BASE, "DYNAMIC_BASE"), (DLL_NX_COMPAT, "NX_COMPAT")) + \
+    for flag, name in ((DLL_DYNAMIC_BASE, "DYNAMIC_BASE"), (DLL_NX_COMPAT, "NX_COMPAT"),
+                       (DLL_TERMINAL_SERVER_AWARE, "TERMINAL_SERVER_AWARE")) + \
             (((DLL_HIGH_ENTROPY_VA, "HIGH_ENTROPY_VA"),) if arch == "x86_64" else ()):
         if not image.dll_characteristics & flag:
             problems.append(f"DllCharacteristics lacks {name}")
@@ -216,26 +288,20 @@ def check(path, arch, xref):
     for name, _, _, _, _, flags in image.sections:
         if flags & SCN_WRITE and flags & (SCN_EXECUTE | SCN_CODE):
             problems.append(f"section {name} is both writable and executable ({flags:#010x})")
-    for dll in image.imports():
+    for dll, functions in image.imports():
         if dll.lower() not in SYSTEM_DLLS:
             problems.append(f"imports {dll}, which Windows would look for beside the exe")
+        newer = newer_dll_problem(dll.split(" ")[0])
+        if newer:
+            problems.append(newer)
+        for function in functions:
+            if function in NEWER_THAN_WINDOWS_7:
+                problems.append(f"imports {dll}!{function}, which Windows 7 SP1 lacks")
     if len(data) > MAX_SIZE:
         problems.append(f"{len(data)} bytes, more than {MAX_SIZE}")
     problems += stack_protector_problems(data, xref)
 
-    block = image.resource(RT_VERSION)
-    if block is None:
-        problems.append("no version resource")
-    else:
-        fixed, strings = version_info(block)
-        if fixed != ((1, 0, 0, 0), (1, 0, 0, 0)):
-            problems.append(f"fixed file/product version {fixed}, not 1.0.0.0")
-        for key, want in EXPECTED_STRINGS.items():
-            if strings.get(key) != want:
-                problems.append(f"version string {key} is {strings.get(key)!r}, not {want!r}")
-    manifest = image.resource(RT_MANIFEST)
-    if manifest is None or b'level="asInvoker"' not in manifest:
-        problems.append("no manifest asking to run asInvoker")
+    problems += version_problems(image, version)
     return problems
 
 
@@ -244,9 +310,10 @@ def main():
     parser.add_argument("exe")
     parser.add_argument("--arch", choices=sorted(MACHINES), required=True)
     parser.add_argument("--xref", help="linker map written with --cref")
+    parser.add_argument("--version", required=True, help="the build's version, A.B.C.D")
     args = parser.parse_args()
     try:
-        problems = check(args.exe, args.arch, args.xref)
+        problems = check(args.exe, args.arch, args.xref, args.version)
     except (ValueError, struct.error, IndexError) as error:
         problems = [f"unreadable PE image: {error}"]
     for problem in problems:

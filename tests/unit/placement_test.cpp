@@ -71,4 +71,23 @@ TEST(Guard, TurnsAnyErrorIntoTheErrorBoxAndCarriesOn) {
     EXPECT_EQ(shown[1], L"Erro desconhecido.");
 }
 
+// Ticks are held while any error box is up: a box that opens and closes
+// inside another must leave them held until the outer one closes.
+TEST(Guard, KeepsTicksHeldUntilTheOutermostErrorBoxCloses) {
+    toolkit::TApplication application;
+    std::vector<bool> heldAfterInnerBox;
+    int depth = 0;
+    application.ErrorBox = [&](const std::wstring&) {
+        if (++depth < 3) {
+            application.Guard([] { throw std::runtime_error("dentro"); });
+            heldAfterInnerBox.push_back(application.ShowingError());
+        }
+        --depth;
+    };
+    EXPECT_FALSE(application.ShowingError());
+    application.Guard([] { throw std::runtime_error("fora"); });
+    EXPECT_EQ(heldAfterInnerBox, (std::vector<bool>{true, true}));
+    EXPECT_FALSE(application.ShowingError()) << "ticks still held after every box closed";
+}
+
 }  // namespace
