@@ -21,11 +21,6 @@ bool SystemPath(const wchar_t* name, wchar_t (&path)[MAX_PATH]) {
 
 }  // namespace
 
-DllSearch FindDllSearch() {
-    if (GetEnvironmentVariableW(L"VELQUOR_FALLBACK_LOADER", nullptr, 0) != 0) return {};
-    return {FindSystemFunction<SetDefaultDllDirectoriesFn>(L"kernel32.dll", "SetDefaultDllDirectories")};
-}
-
 void NarrowDllSearch(const DllSearch& search) {
     Check(SetDllDirectoryW(L"") != FALSE, "SetDllDirectory");
     if (search.setDefaultDllDirectories)

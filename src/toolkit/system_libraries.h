@@ -24,9 +24,8 @@ struct DllSearch {
     SetDefaultDllDirectoriesFn setDefaultDllDirectories = nullptr;
 };
 
-// What this Windows offers. Setting VELQUOR_FALLBACK_LOADER in the
-// environment pretends it offers nothing, so the Windows 7 path can be
-// exercised on any Windows; that path keeps planted DLLs out too.
+// What this Windows offers. Defined alone in dll_search.cpp, so that a test
+// build can link its own definition and take the Windows 7 path anywhere.
 DllSearch FindDllSearch();
 
 // Takes the current folder out of the DLL search and, where this Windows

@@ -132,20 +132,11 @@ protected:
 
 // The launcher's loader takes one of two paths: with default DLL directories
 // (Windows 8 on, Windows 7 with KB2533623), or without them (Windows 7 SP1
-// as shipped), which Wine never lacks; VELQUOR_FALLBACK_LOADER makes the
-// launcher take the second path as if it did.
-class FallbackLoader {
-public:
-    explicit FallbackLoader(bool on) {
-        if (on) SetEnvironmentVariableW(kName, L"1");
-    }
-    ~FallbackLoader() { SetEnvironmentVariableW(kName, nullptr); }
-    FallbackLoader(const FallbackLoader&) = delete;
-    FallbackLoader& operator=(const FallbackLoader&) = delete;
-
-private:
-    static constexpr wchar_t kName[] = L"VELQUOR_FALLBACK_LOADER";
-};
+// as shipped), which Wine never lacks. A test build of the launcher that
+// finds no default DLL directories takes the second path.
+std::wstring LauncherFor(bool fallbackLoader) {
+    return WindowsPath(fallbackLoader ? WINDOWS7_LOADER_EXE : LAUNCHER_EXE);
+}
 
 // Names the launcher loads after start-up, directly (comctl32) or through
 // the system (uxtheme, from comctl32). Under Wine, version.dll and imm32.dll
@@ -171,7 +162,7 @@ protected:
         CreateDirectoryW(dir_.c_str(), nullptr);
         marker_ = dir_ + L"\\loaded.txt";
         DeleteFileW(marker_.c_str());
-        for (const auto& [from, to] : {std::pair{WindowsPath(LAUNCHER_EXE), std::wstring(L"VELQUOR.exe")},
+        for (const auto& [from, to] : {std::pair{LauncherFor(GetParam().fallbackLoader), std::wstring(L"VELQUOR.exe")},
                                        std::pair{WindowsPath(PLANTED_DLL), dll_},
                                        std::pair{WindowsPath(PLANT_PROBE), std::wstring(L"probe.exe")}})
             ASSERT_TRUE(CopyFileW(from.c_str(), (dir_ + L"\\" + to).c_str(), FALSE)) << GetLastError();
@@ -201,7 +192,6 @@ TEST_P(PlantedDll, APlainLoadLibraryFromTheFolderLoadsIt) {
 }
 
 TEST_P(PlantedDll, TheLauncherIgnoresItAndStillShowsItsWindow) {
-    const FallbackLoader loader(GetParam().fallbackLoader);
     Launch run(dir_ + L"\\VELQUOR.exe");
     ASSERT_TRUE(run.Started()) << GetLastError();
     const Sighting seen = WatchSplash(run);
@@ -241,8 +231,7 @@ Pixels FirstFrame(const Launch& run) {
 TEST_F(Hardening, BothLoaderPathsShowTheSameWindow) {
     Pixels frames[2];
     for (const bool fallback : {false, true}) {
-        const FallbackLoader loader(fallback);
-        Launch run(WindowsPath(LAUNCHER_EXE));
+        Launch run(LauncherFor(fallback));
         ASSERT_TRUE(run.Started()) << GetLastError();
         frames[fallback] = FirstFrame(run);
         ASSERT_FALSE(frames[fallback].rgb.empty())

@@ -57,12 +57,4 @@ TEST(LoadSystemLibrary, NamesTheLibraryItCouldNotLoad) {
     }
 }
 
-TEST(FindDllSearch, PretendsWindows7WhenTheEnvironmentAsks) {
-    SetEnvironmentVariableW(L"VELQUOR_FALLBACK_LOADER", L"1");
-    const DllSearch pretended = toolkit::FindDllSearch();
-    SetEnvironmentVariableW(L"VELQUOR_FALLBACK_LOADER", nullptr);
-    EXPECT_EQ(pretended.setDefaultDllDirectories, nullptr);
-    EXPECT_NE(toolkit::FindDllSearch().setDefaultDllDirectories, nullptr);
-}
-
 }  // namespace
