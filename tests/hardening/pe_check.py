@@ -236,6 +236,14 @@ def check(path, arch, xref):
     manifest = image.resource(RT_MANIFEST)
     if manifest is None or b'level="asInvoker"' not in manifest:
         problems.append("no manifest asking to run asInvoker")
+    # Drawn at the monitor's DPI by the program itself, with the classic controls.
+    dpi_awareness = re.search(rb"<dpiAwareness[^>]*>\s*([^<]*?)\s*</dpiAwareness>", manifest or b"")
+    if not dpi_awareness or dpi_awareness.group(1).split(b",")[0].strip() != b"PerMonitorV2":
+        problems.append("the manifest does not declare per-monitor v2 DPI awareness first")
+    if not re.search(rb"<dpiAware[^>]*>\s*true/pm\s*</dpiAware>", manifest or b""):
+        problems.append("the manifest does not declare dpiAware true/pm for Windows 8.1")
+    if manifest and b"Microsoft.Windows.Common-Controls" in manifest:
+        problems.append("the manifest asks for visual styles")
     return problems
 
 
