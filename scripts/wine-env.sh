@@ -42,7 +42,8 @@ wine_say() { printf '%s: %s\n' "$(basename "$0")" "$*" >&2; }
 
 # Creates the prefix once (about 15 s) and gives it the Tahoma that Debian's
 # Wine ships but does not find by itself. A prefix at another DPI is the 96-dpi
-# one, hard-linked (its registry copied), with LogPixels set where Wine 8 reads it.
+# one, copied (Windows' own files hard-linked), with LogPixels set where Wine 8
+# reads it.
 wine_prefix_ensure() {
   if [ "$(wine_dpi)" != 96 ]; then
     [ -f "$WINEPREFIX/.ready" ] || (wine_prefix_at_dpi "$(wine_dpi)")
@@ -74,8 +75,11 @@ wine_prefix_at_dpi() {
   wine_say "making a Wine prefix at $dpi dpi in $scaled"
   rm -rf "$scaled"
   mkdir -p "$scaled"
-  cp -al "$WINEPREFIX/dosdevices" "$WINEPREFIX/drive_c" "$WINEPREFIX/.update-timestamp" "$scaled/"
-  cp "$WINEPREFIX"/*.reg "$scaled/"
+  # Windows' own files are only read: linked. Everything else is copied.
+  mkdir "$scaled/drive_c"
+  cp -al "$WINEPREFIX/drive_c/windows" "$scaled/drive_c/"
+  find "$WINEPREFIX/drive_c" -mindepth 1 -maxdepth 1 ! -name windows -exec cp -a {} "$scaled/drive_c/" \;
+  cp -a "$WINEPREFIX/dosdevices" "$WINEPREFIX/.update-timestamp" "$WINEPREFIX"/*.reg "$scaled/"
   export WINEPREFIX=$scaled
   "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
   "$WINE" reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
