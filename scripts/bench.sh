@@ -9,6 +9,7 @@ n=${1:-20}
 . "$root/scripts/wine-env.sh"
 arch=$(runnable_arch)
 export WINEPREFIX=$build_dir/wine-bench-$arch
+[ "$(wine_dpi)" = 96 ] || WINEPREFIX+=-dpi$(wine_dpi)  # VELQUOR_DPI=144: at 150 % scale
 
 # Only the launcher itself (both machines), so a half-finished test elsewhere
 # in the tree cannot stop the benchmark.

@@ -11,30 +11,50 @@ Resampler::Resampler(int width, int height, std::uint32_t background, const Limi
     CheckSize(width, height, limits, "target size");
 }
 
+namespace {
+
+// Weights are fixed point: a destination pixel's add up to exactly kOne.
+constexpr int kWeightBits = 12;
+constexpr std::int32_t kOne = 1 << kWeightBits;
+// Alpha 0 .. 255 is carried as 0 .. 65535, and a premultiplied colour as colour * alpha / 256,
+// so the final division is a shift.
+constexpr std::int32_t kOpaque = 65535;
+
+}  // namespace
+
 Resampler::Axis Resampler::MakeAxis(int source, int destination) {
     Axis axis;
     axis.taps.reserve(static_cast<std::size_t>(destination));
     const double scale = static_cast<double>(source) / destination;
+    std::vector<double> exact;
     for (int x = 0; x < destination; ++x) {
-        const std::size_t start = axis.weights.size();
+        exact.clear();
         int first;
         if (destination > source) {
             // The destination pixel's centre, in source pixels; clamped at the edges.
             const double centre = std::clamp((x + 0.5) * scale - 0.5, 0.0, source - 1.0);
             first = std::min(static_cast<int>(centre), source - 1);
-            const auto fraction = static_cast<float>(centre - first);
-            axis.weights.push_back(1.0f - fraction);
-            if (fraction > 0) axis.weights.push_back(fraction);
+            const double fraction = centre - first;
+            exact.push_back(1 - fraction);
+            if (fraction > 0) exact.push_back(fraction);
         } else {
             const double lo = x * scale, hi = (x + 1) * scale;
             first = static_cast<int>(lo);
             const int end = std::min(source, static_cast<int>(std::ceil(hi)));
             for (int i = first; i < end; ++i) {
-                const double overlap = std::min(hi, i + 1.0) - std::max(lo, static_cast<double>(i));
-                axis.weights.push_back(static_cast<float>(overlap / scale));
+                exact.push_back((std::min(hi, i + 1.0) - std::max(lo, static_cast<double>(i))) / scale);
             }
         }
-        const int count = static_cast<int>(axis.weights.size() - start);
+        // Rounded, with what rounding lost or added given to the largest weight.
+        const std::size_t start = axis.weights.size();
+        std::int32_t total = 0;
+        for (double weight : exact) {
+            axis.weights.push_back(static_cast<std::int32_t>(std::lround(weight * kOne)));
+            total += axis.weights.back();
+        }
+        *std::max_element(axis.weights.begin() + static_cast<std::ptrdiff_t>(start), axis.weights.end()) +=
+            kOne - total;
+        const int count = static_cast<int>(exact.size());
         axis.taps.push_back({first, count, start});
         axis.widest = std::max(axis.widest, count);
     }
@@ -58,6 +78,7 @@ void Resampler::Begin(int width, int height) {
     CheckSize(dstWidth_, rows_.widest, limits_, "working rows");
     premultiplied_.assign(static_cast<std::size_t>(width) * 4, 0);
     recent_.assign(static_cast<std::size_t>(rows_.widest) * static_cast<std::size_t>(dstWidth_) * 4, 0);
+    sources_.assign(static_cast<std::size_t>(rows_.widest), nullptr);
     out_.width = dstWidth_;
     out_.height = dstHeight_;
     out_.pixels.assign(static_cast<std::size_t>(dstWidth_) * static_cast<std::size_t>(dstHeight_), 0);
@@ -70,22 +91,29 @@ void Resampler::Row(std::span<const std::uint8_t> rgba) {
 
     // Premultiplying first keeps the colour of fully transparent pixels out of the mix.
     for (std::size_t i = 0; i < rgba.size(); i += 4) {
-        const float alpha = rgba[i + 3] * (1.0f / 255);
-        premultiplied_[i] = rgba[i] * alpha;
-        premultiplied_[i + 1] = rgba[i + 1] * alpha;
-        premultiplied_[i + 2] = rgba[i + 2] * alpha;
-        premultiplied_[i + 3] = rgba[i + 3];
+        const std::int32_t alpha = rgba[i + 3] * 257;
+        premultiplied_[i] = rgba[i] * alpha >> 8;
+        premultiplied_[i + 1] = rgba[i + 1] * alpha >> 8;
+        premultiplied_[i + 2] = rgba[i + 2] * alpha >> 8;
+        premultiplied_[i + 3] = alpha;
     }
     const std::size_t stride = static_cast<std::size_t>(dstWidth_) * 4;
-    float* scaled = recent_.data() + static_cast<std::size_t>(srcRow_ % rows_.widest) * stride;
+    std::int32_t* scaled = recent_.data() + static_cast<std::size_t>(srcRow_ % rows_.widest) * stride;
     for (const Taps& column : columns_.taps) {
-        float sum[4] = {0, 0, 0, 0};
-        const float* weight = columns_.weights.data() + column.weights;
-        const float* in = premultiplied_.data() + static_cast<std::size_t>(column.first) * 4;
+        std::int32_t r = kOne / 2, g = kOne / 2, b = kOne / 2, a = kOne / 2;  // rounds the shifts below
+        const std::int32_t* weight = columns_.weights.data() + column.weights;
+        const std::int32_t* in = premultiplied_.data() + static_cast<std::size_t>(column.first) * 4;
         for (int k = 0; k < column.count; ++k, in += 4) {
-            for (int c = 0; c < 4; ++c) sum[c] += weight[k] * in[c];
+            const std::int32_t w = weight[k];
+            r += w * in[0];
+            g += w * in[1];
+            b += w * in[2];
+            a += w * in[3];
         }
-        std::copy(sum, sum + 4, scaled);
+        scaled[0] = r >> kWeightBits;
+        scaled[1] = g >> kWeightBits;
+        scaled[2] = b >> kWeightBits;
+        scaled[3] = a >> kWeightBits;
         scaled += 4;
     }
     ++srcRow_;
@@ -95,27 +123,37 @@ void Resampler::Row(std::span<const std::uint8_t> rgba) {
 // Emits every destination row whose source rows have all arrived.
 void Resampler::EmitRows() {
     const std::size_t stride = static_cast<std::size_t>(dstWidth_) * 4;
-    const float background[3] = {static_cast<float>((background_ >> 16) & 0xFF),
-                                 static_cast<float>((background_ >> 8) & 0xFF), static_cast<float>(background_ & 0xFF)};
+    const std::int32_t background[3] = {static_cast<std::int32_t>((background_ >> 16) & 0xFF),
+                                        static_cast<std::int32_t>((background_ >> 8) & 0xFF),
+                                        static_cast<std::int32_t>(background_ & 0xFF)};
     while (dstRow_ < dstHeight_) {
         const Taps& row = rows_.taps[static_cast<std::size_t>(dstRow_)];
         if (row.first + row.count > srcRow_) return;
         std::uint32_t* out =
             out_.pixels.data() + static_cast<std::size_t>(dstRow_) * static_cast<std::size_t>(dstWidth_);
+        const std::int32_t* weights = rows_.weights.data() + row.weights;
+        for (int k = 0; k < row.count; ++k) {
+            sources_[static_cast<std::size_t>(k)] =
+                recent_.data() + static_cast<std::size_t>((row.first + k) % rows_.widest) * stride;
+        }
         for (std::size_t x = 0; x < stride; x += 4) {
-            float sum[4] = {0, 0, 0, 0};
+            std::int32_t r = kOne / 2, g = kOne / 2, b = kOne / 2, a = kOne / 2;
             for (int k = 0; k < row.count; ++k) {
-                const float weight = rows_.weights[row.weights + static_cast<std::size_t>(k)];
-                const float* in =
-                    recent_.data() + static_cast<std::size_t>((row.first + k) % rows_.widest) * stride + x;
-                for (int c = 0; c < 4; ++c) sum[c] += weight * in[c];
+                const std::int32_t w = weights[k];
+                const std::int32_t* in = sources_[static_cast<std::size_t>(k)] + x;
+                r += w * in[0];
+                g += w * in[1];
+                b += w * in[2];
+                a += w * in[3];
             }
-            const float uncovered = 1.0f - sum[3] * (1.0f / 255);
-            std::uint32_t pixel = 0;
-            for (int c = 0; c < 3; ++c) {
-                const float value = std::clamp(sum[c] + background[c] * uncovered + 0.5f, 0.0f, 255.0f);
-                pixel = (pixel << 8) | static_cast<std::uint32_t>(value);
-            }
+            // colour + background * (1 - alpha), rounded: all within 32 bits.
+            const std::int32_t uncovered = kOpaque - (a >> kWeightBits);
+            const auto channel = [uncovered](std::int32_t sum, std::int32_t background) {
+                const std::int32_t value = ((sum >> kWeightBits) * 256 + background * uncovered + 32768) >> 16;
+                return static_cast<std::uint32_t>(std::min(value, 255));
+            };
+            const std::uint32_t pixel =
+                channel(r, background[0]) << 16 | channel(g, background[1]) << 8 | channel(b, background[2]);
             *out++ = pixel;
         }
         ++dstRow_;

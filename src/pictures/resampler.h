@@ -29,7 +29,8 @@ public:
     // The finished picture; throws DecodeError if rows are missing.
     Image Take();
 
-    // The source pixels one destination pixel is made of, and their weights (summing to 1).
+    // The source pixels one destination pixel is made of, and their weights (fixed point,
+    // summing to exactly 1 << 12).
     struct Taps {
         int first;
         int count;
@@ -37,7 +38,7 @@ public:
     };
     struct Axis {
         std::vector<Taps> taps;  // one per destination pixel
-        std::vector<float> weights;
+        std::vector<std::int32_t> weights;
         int widest = 0;  // the largest count
     };
     static Axis MakeAxis(int source, int destination);
@@ -56,8 +57,9 @@ private:
     bool begun_ = false;
     Axis columns_;
     Axis rows_;
-    std::vector<float> premultiplied_;  // one source row
-    std::vector<float> recent_;         // the last rows_.widest source rows, scaled horizontally
+    std::vector<std::int32_t> premultiplied_;   // one source row
+    std::vector<std::int32_t> recent_;          // the last rows_.widest source rows, scaled horizontally
+    std::vector<const std::int32_t*> sources_;  // the rows of recent_ one destination row takes
     Image out_;
     std::optional<AreaScaler> area_;
 };
