@@ -154,6 +154,7 @@ struct Placement {
     RECT window, banner, logo, bar;
     RECT labels[4];
     int emHeights[4];
+    int bigIcon, smallIcon;  // widths
 };
 
 bool operator==(const RECT& a, const RECT& b) { return EqualRect(&a, &b) != FALSE; }
@@ -163,6 +164,17 @@ RECT ChildRect(HWND child) {
     GetWindowRect(child, &r);
     MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
     return r;
+}
+
+int IconWidth(HWND window, WPARAM which) {
+    const auto icon = reinterpret_cast<HICON>(SendMessageW(window, WM_GETICON, which, 0));
+    ICONINFO info{};
+    if (!icon || !GetIconInfo(icon, &info)) return 0;
+    BITMAP colour{};
+    GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof colour, &colour);
+    if (info.hbmColor) DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return colour.bmWidth;
 }
 
 Placement PlacementOf(const Tfrm_abertura& form) {
@@ -181,6 +193,8 @@ Placement PlacementOf(const Tfrm_abertura& form) {
         GetObjectW(labels[i]->Font(), sizeof font, &font);
         p.emHeights[i] = -font.lfHeight;
     }
+    p.bigIcon = IconWidth(form.Handle(), ICON_BIG);
+    p.smallIcon = IconWidth(form.Handle(), ICON_SMALL);
     return p;
 }
 
@@ -192,7 +206,8 @@ RECT Scaled(int left, int top, int width, int height, int dpi) {
 }
 
 // Every length of the 96-dpi layout scaled on its own, labels sized to their text in the
-// scaled font, and the window centred on the desktop at its scaled size.
+// scaled font, the window centred on the desktop at its scaled size, its icons the .ico's
+// images for the DPI (it has 16, 24, 32, 48, 64 and 256).
 void ExpectLaidOutAt(const Placement& p, int dpi) {
     SCOPED_TRACE(testing::Message() << dpi << " dpi");
     EXPECT_EQ(p.client.cx, Scaled(729, dpi));
@@ -203,6 +218,8 @@ void ExpectLaidOutAt(const Placement& p, int dpi) {
     EXPECT_TRUE(p.banner == Scaled(0, 0, 729, 105, dpi));
     EXPECT_TRUE(p.logo == Scaled(0, 111, 202, 170, dpi));
     EXPECT_TRUE(p.bar == Scaled(8, 408, 713, 25, dpi));
+    EXPECT_EQ(p.bigIcon, Scaled(32, dpi));
+    EXPECT_EQ(p.smallIcon, Scaled(16, dpi));
     const POINT corners[] = {{240, 152}, {328, 199}, {304, 237}, {24, 384}};
     const int ems[] = {27, 12, 12, 11};
     for (int i = 0; i < 4; ++i) {
