@@ -11,6 +11,7 @@ arch=$(runnable_arch)
 export WINEPREFIX=$build_dir/wine-bench-$arch
 # The stand-in product stamps its start and ends at once.
 export STANDIN_MODE=exit-at-once
+[ "$(wine_dpi)" = 96 ] || WINEPREFIX+=-dpi$(wine_dpi)  # VELQUOR_DPI=144: at 150 % scale
 
 # Only the launcher and the stand-in product (both machines), so a
 # half-finished test elsewhere in the tree cannot stop the benchmark.

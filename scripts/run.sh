@@ -3,8 +3,26 @@
 # otherwise on a virtual display. Puts a demo product at C:\VELQUOR\NORVASK.exe
 # unless the private prefix already has one, and saves a screenshot of each
 # stage to build/ (and to docs/ with --docs).
+# Usage: run.sh [--docs] [--dpi DPI]   (--dpi: Wine shows the launcher at that
+# display scale, 144 for 150 %, from a prefix of its own)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+docs=false
+dpi=96
+while [ $# -gt 0 ]; do
+  case $1 in
+    --docs) docs=true ;;
+    --dpi) dpi=${2:?--dpi needs a number}; shift ;;
+    *) echo "usage: run.sh [--docs] [--dpi DPI]" >&2; exit 2 ;;
+  esac
+  shift
+done
+[[ $dpi =~ ^[1-9][0-9]*$ ]] || { echo "run: --dpi takes a whole number, such as 144" >&2; exit 2; }
+export VELQUOR_DPI=$dpi
+# A virtual display large enough for the scaled window.
+export XVFB_SCREEN=${XVFB_SCREEN:-$((1280 * dpi / 96))x$((1024 * dpi / 96))x24}
+suffix=
+[ "$dpi" = 96 ] || suffix=-${dpi}dpi
 bash "$root/scripts/install-deps.sh"
 bash "$root/scripts/build.sh" >/dev/null
 . "$root/scripts/wine-env.sh"
@@ -35,15 +53,15 @@ shoot() {
 launcher=$!
 for _ in $(seq 100); do xwininfo -name frm_abertura >/dev/null 2>&1 && break; sleep 0.05; done
 sleep 0.4
-shoot "$build_dir/splash-recebendo.png" || true
+shoot "$build_dir/splash-recebendo$suffix.png" || true
 sleep 1.0   # past the first tick; the demo product is still loading
-shoot "$build_dir/splash-aguarde.png" || true
+shoot "$build_dir/splash-aguarde$suffix.png" || true
 # Under set -e a failing launcher would end the script before its code is told.
 code=0
 wait "$launcher" || code=$?
 echo "run: the launcher exited with code $code"
-if [ "${1:-}" = --docs ]; then
+if $docs; then
   mkdir -p "$root/docs"
-  cp "$build_dir/splash-recebendo.png" "$build_dir/splash-aguarde.png" "$root/docs/"
+  cp "$build_dir/splash-recebendo$suffix.png" "$build_dir/splash-aguarde$suffix.png" "$root/docs/"
 fi
 exit "$code"

@@ -19,10 +19,15 @@ runnable_arch() {
   fi
 }
 
+# The display scale, in dpi, that Wine shows programs: 96 unless VELQUOR_DPI
+# asks for another, which then gets a prefix of its own (see wine_prefix_ensure).
+wine_dpi() { echo "${VELQUOR_DPI:-96}"; }
+
 # Sets the Wine variables for a machine (i686 or x86_64): a prefix of its own.
 wine_select() {
-  local arch=$1
-  export WINEPREFIX=$build_dir/wine-$arch
+  local arch=$1 suffix=
+  [ "$(wine_dpi)" = 96 ] || suffix=-dpi$(wine_dpi)
+  export WINEPREFIX=$build_dir/wine-$arch$suffix
   export WINEDEBUG=${WINEDEBUG:--all}
   if [ "$arch" = i686 ]; then
     export WINEARCH=win32 WINE=/usr/lib/wine/wine
@@ -36,8 +41,14 @@ wine_select "$(runnable_arch)"
 wine_say() { printf '%s: %s\n' "$(basename "$0")" "$*" >&2; }
 
 # Creates the prefix once (about 15 s) and gives it the Tahoma that Debian's
-# Wine ships but does not find by itself.
+# Wine ships but does not find by itself. A prefix at another DPI is the 96-dpi
+# one, copied (Windows' own files hard-linked), with LogPixels set where Wine 8
+# reads it.
 wine_prefix_ensure() {
+  if [ "$(wine_dpi)" != 96 ]; then
+    [ -f "$WINEPREFIX/.ready" ] || (wine_prefix_at_dpi "$(wine_dpi)")
+    return
+  fi
   if [ ! -f "$WINEPREFIX/.ready" ]; then
     wine_say "creating the private Wine prefix in $WINEPREFIX"
     rm -rf "$WINEPREFIX"
@@ -55,6 +66,27 @@ wine_prefix_ensure() {
     "$WINESERVER" -w
     touch "$WINEPREFIX/.ready"
   fi
+}
+
+wine_prefix_at_dpi() {
+  local dpi=$1 scaled=$WINEPREFIX
+  export WINEPREFIX=${scaled%-dpi*}
+  VELQUOR_DPI=96 wine_prefix_ensure || return 1
+  wine_say "making a Wine prefix at $dpi dpi in $scaled"
+  rm -rf "$scaled"
+  mkdir -p "$scaled"
+  # Windows' own files are only read: linked. Everything else is copied.
+  mkdir "$scaled/drive_c"
+  cp -al "$WINEPREFIX/drive_c/windows" "$scaled/drive_c/"
+  find "$WINEPREFIX/drive_c" -mindepth 1 -maxdepth 1 ! -name windows -exec cp -a {} "$scaled/drive_c/" \;
+  cp -a "$WINEPREFIX/dosdevices" "$WINEPREFIX/.update-timestamp" "$WINEPREFIX"/*.reg "$scaled/"
+  export WINEPREFIX=$scaled
+  "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+  "$WINE" reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
+    /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+  "$WINESERVER" -k 2>/dev/null || true  # the DPI is read when the server starts
+  "$WINESERVER" -w
+  touch "$WINEPREFIX/.ready"
 }
 
 # Uses the caller's display when it opens; otherwise starts an Xvfb of our own

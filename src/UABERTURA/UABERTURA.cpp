@@ -12,12 +12,9 @@ using Self = Tfrm_abertura;
 constexpr TColor kStatusGreen = TColor::Rgb(0, 128, 0);
 
 const ControlLayout<Self> kControls[] = {
-    ImageLayout<Self>{.control = &Self::Image1,
-                      .bounds = {0, 0, 729, 105},
-                      .picture = L"BANNER",
-                      .align = TAlign::alTop,
-                      .stretch = true},
-    ImageLayout<Self>{.control = &Self::Image2, .bounds = {0, 111, 202, 170}, .picture = L"LOGO", .stretch = true},
+    ImageLayout<Self>{
+        .control = &Self::Image1, .bounds = {0, 0, 729, 105}, .picture = L"BANNER", .align = TAlign::alTop},
+    ImageLayout<Self>{.control = &Self::Image2, .bounds = {0, 111, 202, 170}, .picture = L"LOGO"},
     LabelLayout<Self>{.control = &Self::Label1,
                       .bounds = {240, 152, 360, 33},
                       .caption = L"VELQUOR",
@@ -34,12 +31,8 @@ const ControlLayout<Self> kControls[] = {
                       .bounds = {24, 384, 75, 13},
                       .caption = L"Recebendo ...",
                       .font = {.face = L"Tahoma", .height = 11, .bold = true, .colour = kStatusGreen}},
-    ProgressBarLayout<Self>{.control = &Self::ProgressBar1,
-                            .bounds = {8, 408, 713, 25},
-                            .min = 0,
-                            .max = 100,
-                            .position = 0,
-                            .tabOrder = 0},
+    ProgressBarLayout<Self>{
+        .control = &Self::ProgressBar1, .bounds = {8, 408, 713, 25}, .min = 0, .max = 100, .position = 0},
     TimerLayout<Self>{.control = &Self::Timer1, .interval = 1000, .enabled = true, .onTimer = &Self::Timer1Timer},
 };
 
@@ -51,7 +44,6 @@ const FormLayout<Self> Tfrm_abertura::Layout = {
     .clientWidth = 729,
     .clientHeight = 441,
     .colour = TColor::System(COLOR_BTNHIGHLIGHT),
-    .font = {.face = L"Tahoma", .height = 11},
     .icon = L"MAINICON",
     .onClose = &Self::FormClose,
     .controls = kControls,

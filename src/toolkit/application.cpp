@@ -11,11 +11,6 @@ namespace toolkit {
 
 TApplication Application;
 
-TApplication::~TApplication() {
-    // Forms go first: their windows and timers need the common controls.
-    while (!forms_.empty()) forms_.pop_back();
-}
-
 void TApplication::Initialize() {
     // A DLL planted beside the executable must never be loaded.
     const DllSearch search = FindDllSearch();

@@ -4,6 +4,7 @@
 // box instead of letting it cross a Windows callback.
 #include "toolkit/form.h"
 #include "toolkit/handles.h"
+#include "toolkit/placement.h"
 
 #include <exception>
 #include <functional>
@@ -18,7 +19,6 @@ public:
     TApplication() = default;
     TApplication(const TApplication&) = delete;
     TApplication& operator=(const TApplication&) = delete;
-    ~TApplication();
 
     // Narrows the DLL search to the system folder and loads the common controls.
     void Initialize();
@@ -39,7 +39,6 @@ public:
     void Run();
     // Posts the quit request and returns at once.
     void Terminate();
-    bool Terminated() const { return terminated_; }
     TForm* MainForm() const { return forms_.empty() ? nullptr : forms_.front().get(); }
 
     // Runs `handler`; an error it raises is shown and swallowed. Returns
@@ -59,14 +58,17 @@ public:
 
     // The standard error box; tests put their own here.
     std::function<void(const std::wstring& message)> ErrorBox;
+    // Reads the DPI forms are laid out at; tests put their own here.
+    std::function<int()> ReadDisplayDpi = DisplayDpi;
 
 private:
     void Adopt(std::unique_ptr<TForm> form);
     void ShowErrorBox(const std::wstring& message) const;
 
-    std::vector<std::unique_ptr<TForm>> forms_;
+    // Declared before the forms, so released after them: their windows and timers need these.
     ModuleHandle themes_;  // held from the system folder where nothing else keeps a planted copy out
     ModuleHandle commonControls_;
+    std::vector<std::unique_ptr<TForm>> forms_;
     bool terminated_ = false;
     bool showingError_ = false;
 };

@@ -3,7 +3,7 @@
 #include "toolkit/errors.h"
 #include "toolkit/fonts.h"
 #include "toolkit/form.h"
-#include "pictures/image.h"
+#include "pictures/resampler.h"
 
 #include <commctrl.h>
 
@@ -12,8 +12,6 @@
 namespace toolkit {
 
 namespace {
-
-RECT ToRect(const Bounds& b) { return {b.left, b.top, b.left + b.width, b.top + b.height}; }
 
 std::span<const std::uint8_t> LoadPictureResource(HINSTANCE instance, const wchar_t* name) {
     HRSRC found = FindResourceW(instance, name, reinterpret_cast<LPCWSTR>(RT_RCDATA));
@@ -41,9 +39,9 @@ BitmapHandle ToBitmap(const pictures::Image& image) {
 
 }  // namespace
 
-void TGraphicControl::Place(TForm& form, const Bounds& bounds) {
+void TGraphicControl::Place(TForm& form, const Bounds& layout) {
     form_ = &form;
-    bounds_ = ToRect(bounds);
+    layout_ = layout;
     form.AddGraphic(*this);
 }
 
@@ -54,13 +52,11 @@ void TGraphicControl::SetBoundsRect(const RECT& bounds) {
     form_->Invalidate(bounds_);
 }
 
-void TImage::Create(TForm& form, const Bounds& bounds, const wchar_t* picture, TAlign align, bool stretch) {
+void TImage::Create(TForm& form, const Bounds& bounds, const wchar_t* picture, TAlign align) {
     Place(form, bounds);
-    align_ = align;
-    stretch_ = stretch;
     picture_ = LoadPictureResource(form.Instance(), picture);
     if (align == TAlign::alTop) form.AddAligned(*this);
-    Render();
+    ApplyDpi(form.Dpi());
 }
 
 void TImage::SetBounds(const RECT& bounds) {
@@ -70,13 +66,16 @@ void TImage::SetBounds(const RECT& bounds) {
     if (resized) Render();
 }
 
-// Decodes and scales once per size, so painting is a plain copy.
+void TImage::ApplyDpi(int dpi) { SetBounds(ScaleToDpi(layout_, dpi)); }
+
+// Decodes and scales straight from the source once per size, so painting is a
+// plain copy and no size is ever made from another.
 void TImage::Render() {
     const int width = bounds_.right - bounds_.left;
     const int height = bounds_.bottom - bounds_.top;
     bitmap_.reset();
     if (width <= 0 || height <= 0) return;
-    const pictures::Image image = pictures::LoadScaled(picture_, width, height, form_->Colour());
+    const pictures::Image image = pictures::LoadResampled(picture_, width, height, form_->Colour());
     bitmap_ = ToBitmap(image);
     bitmapSize_ = {image.width, image.height};
 }
@@ -88,18 +87,27 @@ void TImage::Paint(HDC dc) const {
     BitBlt(dc, bounds_.left, bounds_.top, bitmapSize_.cx, bitmapSize_.cy, source.get(), 0, 0, SRCCOPY);
 }
 
-void TLabel::Create(TForm& form, const Bounds& bounds, const wchar_t* caption, const FontSpec& font) {
+void TLabel::Create(TForm& form, const Bounds& bounds, const wchar_t* caption, const FontLayout& font) {
     Place(form, bounds);
-    font_ = CreateFontFrom(font);
+    fontLayout_ = font;
     colour_ = font.colour.Resolve();
     caption_ = caption;
-    AutoSize();
+    ApplyDpi(form.Dpi());
 }
 
 void TLabel::SetCaption(std::wstring caption) {
     if (caption == caption_) return;
     caption_ = std::move(caption);
     const RECT old = bounds_;
+    AutoSize();
+    form_->Invalidate(old);
+}
+
+void TLabel::ApplyDpi(int dpi) {
+    font_ = CreateFontFrom(fontLayout_, dpi, form_->Faces());
+    const RECT old = bounds_;
+    bounds_.left = ScaleToDpi(layout_.left, dpi);
+    bounds_.top = ScaleToDpi(layout_.top, dpi);
     AutoSize();
     form_->Invalidate(old);
 }
@@ -129,14 +137,23 @@ void TLabel::Paint(HDC dc) const {
     DrawTextW(dc, caption_.c_str(), static_cast<int>(caption_.size()), &area, DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP);
 }
 
-void TProgressBar::Create(TForm& form, const Bounds& bounds, int min, int max, int position, int tabOrder) {
-    const DWORD style = WS_CHILD | WS_VISIBLE | (tabOrder == 0 ? WS_TABSTOP : 0);
-    HWND bar = CreateWindowExW(0, PROGRESS_CLASSW, L"", style, bounds.left, bounds.top, bounds.width, bounds.height,
-                               form.Handle(), nullptr, form.Instance(), nullptr);
+void TProgressBar::Create(TForm& form, const Bounds& bounds, int min, int max, int position) {
+    layout_ = bounds;
+    const RECT scaled = ScaleToDpi(bounds, form.Dpi());
+    HWND bar = CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, scaled.left, scaled.top,
+                               scaled.right - scaled.left, scaled.bottom - scaled.top, form.Handle(), nullptr,
+                               form.Instance(), nullptr);
     Check(bar != nullptr, "CreateWindowEx(progress bar)");
     window_.reset(bar);
+    form.AddControl(*this);
     SendMessageW(bar, PBM_SETRANGE32, static_cast<WPARAM>(min), static_cast<LPARAM>(max));
     SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+void TProgressBar::ApplyDpi(int dpi) {
+    const RECT scaled = ScaleToDpi(layout_, dpi);
+    SetWindowPos(Handle(), nullptr, scaled.left, scaled.top, scaled.right - scaled.left, scaled.bottom - scaled.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 int TProgressBar::Position() const { return static_cast<int>(SendMessageW(Handle(), PBM_GETPOS, 0, 0)); }

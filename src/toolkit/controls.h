@@ -23,59 +23,69 @@ public:
     virtual ~TObject() = default;
 };
 
+// A control with a place in the layout: the form places it anew at every DPI.
+class TControl : public TObject {
+public:
+    virtual void ApplyDpi(int dpi) = 0;
+};
+
 // A control without a window: its form paints it in creation order.
-class TGraphicControl : public TObject {
+class TGraphicControl : public TControl {
 public:
     const RECT& BoundsRect() const { return bounds_; }
     virtual void Paint(HDC dc) const = 0;
 
 protected:
-    void Place(TForm& form, const Bounds& bounds);
+    void Place(TForm& form, const Bounds& layout);
     void SetBoundsRect(const RECT& bounds);
     TForm* form_ = nullptr;
-    RECT bounds_{};
+    Bounds layout_{};  // at 96 dpi
+    RECT bounds_{};    // at the form's DPI
 };
 
 class TImage : public TGraphicControl {
 public:
-    void Create(TForm& form, const Bounds& bounds, const wchar_t* picture, TAlign align, bool stretch);
-    TAlign Align() const { return align_; }
+    void Create(TForm& form, const Bounds& bounds, const wchar_t* picture, TAlign align);
     // Moves the picture and scales it anew when its size changes.
     void SetBounds(const RECT& bounds);
+    void ApplyDpi(int dpi) override;
     void Paint(HDC dc) const override;
 
 private:
     void Render();
     std::span<const std::uint8_t> picture_;
-    TAlign align_ = TAlign::alNone;
-    bool stretch_ = true;
     BitmapHandle bitmap_;
     SIZE bitmapSize_{};
 };
 
 class TLabel : public TGraphicControl {
 public:
-    void Create(TForm& form, const Bounds& bounds, const wchar_t* caption, const FontSpec& font);
+    void Create(TForm& form, const Bounds& bounds, const wchar_t* caption, const FontLayout& font);
     const std::wstring& Caption() const { return caption_; }
     void SetCaption(std::wstring caption);
     HFONT Font() const { return font_.get(); }
+    // A new font for the DPI, and the label sized to its text in it.
+    void ApplyDpi(int dpi) override;
     void Paint(HDC dc) const override;
 
 private:
     void AutoSize();
     std::wstring caption_;
+    FontLayout fontLayout_{};
     FontHandle font_;
     COLORREF colour_ = 0;
 };
 
-class TProgressBar : public TObject {
+class TProgressBar : public TControl {
 public:
-    void Create(TForm& form, const Bounds& bounds, int min, int max, int position, int tabOrder);
+    void Create(TForm& form, const Bounds& bounds, int min, int max, int position);
     HWND Handle() const { return window_.get(); }
     int Position() const;
     void SetPosition(int position);
+    void ApplyDpi(int dpi) override;
 
 private:
+    Bounds layout_{};
     WindowHandle window_;
 };
 

@@ -35,9 +35,7 @@ bool IsInstalled(const wchar_t* face) {
     return found;
 }
 
-}  // namespace
-
-std::wstring ResolveFace(const wchar_t* face) {
+const wchar_t* FindFace(const wchar_t* face) {
     if (IsInstalled(face)) return face;
     for (const auto& substitute : kSubstitutes) {
         if (wcscmp(substitute.face, face) != 0) continue;
@@ -48,18 +46,26 @@ std::wstring ResolveFace(const wchar_t* face) {
     return face;  // let the font mapper choose
 }
 
-FontHandle CreateFontFrom(const FontSpec& design) {
+}  // namespace
+
+const wchar_t* FaceResolver::Resolve(const wchar_t* face) {
+    for (const auto& [requested, used] : resolved_) {
+        if (wcscmp(requested, face) == 0) return used;
+    }
+    return resolved_.emplace_back(face, FindFace(face)).second;
+}
+
+FontHandle CreateFontFrom(const FontLayout& layout, int dpi, FaceResolver& faces) {
     LOGFONTW font{};
-    font.lfHeight = -design.height;
-    font.lfWeight = design.bold ? FW_BOLD : FW_NORMAL;
-    font.lfItalic = design.italic;
-    font.lfCharSet = design.charset;
+    font.lfHeight = -ScaleToDpi(layout.height, dpi);
+    font.lfWeight = layout.bold ? FW_BOLD : FW_NORMAL;
+    font.lfItalic = layout.italic;
+    font.lfCharSet = layout.charset;
     font.lfOutPrecision = OUT_DEFAULT_PRECIS;
     font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
     font.lfQuality = DEFAULT_QUALITY;
     font.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
-    const std::wstring face = ResolveFace(design.face);
-    wcsncpy(font.lfFaceName, face.c_str(), LF_FACESIZE - 1);
+    wcsncpy(font.lfFaceName, faces.Resolve(layout.face), LF_FACESIZE - 1);
     FontHandle handle(CreateFontIndirectW(&font));
     Check(static_cast<bool>(handle), "CreateFontIndirect");
     return handle;

@@ -2,14 +2,15 @@
 
 #include "toolkit/application.h"
 #include "toolkit/errors.h"
-#include "toolkit/fonts.h"
 #include "toolkit/placement.h"
+
+#include <utility>
 
 namespace toolkit {
 
 namespace {
 
-void RegisterClassOnce(HINSTANCE instance, const wchar_t* name, const wchar_t* icon, WNDPROC procedure) {
+void RegisterClassOnce(HINSTANCE instance, const wchar_t* name, WNDPROC procedure) {
     WNDCLASSEXW existing{};
     existing.cbSize = sizeof existing;
     if (GetClassInfoExW(instance, name, &existing)) return;
@@ -20,12 +21,12 @@ void RegisterClassOnce(HINSTANCE instance, const wchar_t* name, const wchar_t* i
     windowClass.hInstance = instance;
     windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     windowClass.lpszClassName = name;
-    if (icon) {
-        windowClass.hIcon = static_cast<HICON>(LoadImageW(instance, icon, IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
-        windowClass.hIconSm = static_cast<HICON>(
-            LoadImageW(instance, icon, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
-    }
     Check(RegisterClassExW(&windowClass) != 0, "RegisterClassEx");
+}
+
+// The icon's image nearest `size`, from the icon resource's several sizes.
+IconHandle LoadIconSized(HINSTANCE instance, const wchar_t* name, int size) {
+    return IconHandle(static_cast<HICON>(LoadImageW(instance, name, IMAGE_ICON, size, size, 0)));
 }
 
 }  // namespace
@@ -37,16 +38,31 @@ TForm::~TForm() {
 
 HINSTANCE TForm::Instance() const { return GetModuleHandleW(nullptr); }
 
-void TForm::CreateWindowFrom(const WindowSpec& design) {
-    RegisterClassOnce(Instance(), design.windowClass, design.icon, WindowProc);
-    font_ = CreateFontFrom(design.font);
+void TForm::CreateWindowFrom(const wchar_t* windowClass, const wchar_t* caption) {
+    RegisterClassOnce(Instance(), windowClass, WindowProc);
+    dpi_ = application_.ReadDisplayDpi();
+    const SIZE size = ScaledClientSize();
     // No caption and no frame: the outer size is the client size. The system
     // menu style keeps the taskbar button's Close working.
     const DWORD style = WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX;
     const DWORD exStyle = application_.MainFormOnTaskBar ? WS_EX_APPWINDOW : 0;
-    HWND window = CreateWindowExW(exStyle, design.windowClass, design.caption, style, 0, 0, design.clientWidth,
-                                  design.clientHeight, nullptr, nullptr, Instance(), this);
+    HWND window = CreateWindowExW(exStyle, windowClass, caption, style, 0, 0, size.cx, size.cy, nullptr, nullptr,
+                                  Instance(), this);
     Check(window != nullptr, "CreateWindowEx");  // WM_NCCREATE has taken ownership
+    SetIcons();
+}
+
+SIZE TForm::ScaledClientSize() const { return {ScaleToDpi(clientWidth_, dpi_), ScaleToDpi(clientHeight_, dpi_)}; }
+
+// The taskbar and Alt+Tab show the icon at the sizes for the DPI.
+void TForm::SetIcons() {
+    if (!icon_) return;
+    IconHandle big = LoadIconSized(Instance(), icon_, ScaleToDpi(32, dpi_));
+    IconHandle small = LoadIconSized(Instance(), icon_, ScaleToDpi(16, dpi_));
+    SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big.get()));
+    SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small.get()));
+    bigIcon_ = std::move(big);  // the old ones are released only once replaced
+    smallIcon_ = std::move(small);
 }
 
 LRESULT CALLBACK TForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -76,6 +92,9 @@ LRESULT TForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_TIMER:
             HandleTimer(wParam);
             return 0;
+        case WM_DPICHANGED:
+            HandleDpiChange();
+            return 0;
         case WM_CLOSE:
             HandleClose();
             return 0;
@@ -89,14 +108,33 @@ LRESULT TForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void TForm::Show(int showCommand) {
     if (!shown_) {
-        RECT frame;
-        GetWindowRect(Handle(), &frame);
-        const POINT corner = CentredOn(DesktopRect(), {frame.right - frame.left, frame.bottom - frame.top});
-        SetWindowPos(Handle(), nullptr, corner.x, corner.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        PlaceOnDesktop();
         shown_ = true;
     }
     ShowWindow(Handle(), showCommand);
     UpdateWindow(Handle());
+}
+
+void TForm::PlaceOnDesktop() {
+    const SIZE size = ScaledClientSize();
+    const POINT corner = CentredOn(DesktopRect(), size);
+    SetWindowPos(Handle(), nullptr, corner.x, corner.y, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The layout follows the monitor the window is centred on, not the one Windows
+// puts it on: a window straddling two scales then keeps one size instead of
+// bouncing between two, and a change of scale still reaches it.
+void TForm::HandleDpiChange() {
+    const int dpi = application_.ReadDisplayDpi();
+    if (dpi != dpi_) ApplyDpi(dpi);
+    PlaceOnDesktop();
+}
+
+void TForm::ApplyDpi(int dpi) {
+    dpi_ = dpi;
+    SetIcons();
+    for (TControl* control : controls_) control->ApplyDpi(dpi);
+    InvalidateRect(Handle(), nullptr, FALSE);
 }
 
 void TForm::Repaint() { RedrawWindow(Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN); }

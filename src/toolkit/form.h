@@ -1,6 +1,8 @@
 #pragma once
-// A borderless top-level window built from its class's FormLayout.
+// A borderless top-level window built from its class's FormLayout, laid out
+// at the DPI of the monitor it is centred on.
 #include "toolkit/controls.h"
+#include "toolkit/fonts.h"
 #include "toolkit/handles.h"
 #include "toolkit/layout.h"
 
@@ -18,9 +20,11 @@ public:
     ~TForm() override;
 
     HWND Handle() const { return window_.get(); }
-    TApplication& Application() const { return application_; }
     COLORREF Colour() const { return colour_.Resolve(); }
     HINSTANCE Instance() const;
+    // The DPI the layout is drawn at.
+    int Dpi() const { return dpi_; }
+    FaceResolver& Faces() { return faces_; }
 
     // First show: centred on the desktop, then shown as `showCommand` asks.
     void Show(int showCommand);
@@ -30,7 +34,11 @@ public:
     void Close();
 
     // Used by the controls while they are created.
-    void AddGraphic(TGraphicControl& control) { graphics_.push_back(&control); }
+    void AddGraphic(TGraphicControl& control) {
+        graphics_.push_back(&control);
+        AddControl(control);
+    }
+    void AddControl(TControl& control) { controls_.push_back(&control); }
     void AddAligned(TImage& image) { aligned_.push_back(&image); }
     void AddTimer(TTimer& timer) { timers_.push_back(&timer); }
 
@@ -39,36 +47,40 @@ protected:
     void Build(Form& self, const FormLayout<Form>& layout);
 
 private:
-    struct WindowSpec {
-        const wchar_t* windowClass;
-        const wchar_t* caption;
-        int clientWidth;
-        int clientHeight;
-        const FontSpec& font;
-        const wchar_t* icon;
-    };
-    void CreateWindowFrom(const WindowSpec& design);
+    void CreateWindowFrom(const wchar_t* windowClass, const wchar_t* caption);
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void Paint();
     void Realign();
+    void HandleDpiChange();
+    void PlaceOnDesktop();
+    void ApplyDpi(int dpi);
+    void SetIcons();
+    SIZE ScaledClientSize() const;
     void HandleClose();
     void HandleTimer(UINT_PTR id);
 
     template <class Form>
-    void Add(Form&, const ImageLayout<Form>& design);
+    void Add(Form&, const ImageLayout<Form>& layout);
     template <class Form>
-    void Add(Form&, const LabelLayout<Form>& design);
+    void Add(Form&, const LabelLayout<Form>& layout);
     template <class Form>
-    void Add(Form&, const ProgressBarLayout<Form>& design);
+    void Add(Form&, const ProgressBarLayout<Form>& layout);
     template <class Form>
-    void Add(Form&, const TimerLayout<Form>& design);
+    void Add(Form&, const TimerLayout<Form>& layout);
 
     TApplication& application_;
     WindowHandle window_;
     TColor colour_ = TColor::System(COLOR_BTNFACE);
-    FontHandle font_;
+    int clientWidth_ = 0;  // at 96 dpi
+    int clientHeight_ = 0;
+    const wchar_t* icon_ = nullptr;
+    int dpi_ = kLayoutDpi;
+    FaceResolver faces_;
+    IconHandle bigIcon_;
+    IconHandle smallIcon_;
     bool shown_ = false;
+    std::vector<TControl*> controls_;
     std::vector<TGraphicControl*> graphics_;
     std::vector<TImage*> aligned_;
     std::vector<TTimer*> timers_;
@@ -78,37 +90,39 @@ private:
 template <class Form>
 void TForm::Build(Form& self, const FormLayout<Form>& layout) {
     colour_ = layout.colour;
-    CreateWindowFrom(
-        {layout.windowClass, layout.caption, layout.clientWidth, layout.clientHeight, layout.font, layout.icon});
+    clientWidth_ = layout.clientWidth;
+    clientHeight_ = layout.clientHeight;
+    icon_ = layout.icon;
+    CreateWindowFrom(layout.windowClass, layout.caption);
     if (layout.onClose) {
         onClose_ = [&self, handler = layout.onClose](TObject& sender, TCloseAction& action) {
             (self.*handler)(sender, action);
         };
     }
     for (const auto& control : layout.controls) {
-        std::visit([&](const auto& design) { Add(self, design); }, control);
+        std::visit([&](const auto& entry) { Add(self, entry); }, control);
     }
 }
 
 template <class Form>
-void TForm::Add(Form& self, const ImageLayout<Form>& design) {
-    (self.*design.control).Create(*this, design.bounds, design.picture, design.align, design.stretch);
+void TForm::Add(Form& self, const ImageLayout<Form>& layout) {
+    (self.*layout.control).Create(*this, layout.bounds, layout.picture, layout.align);
 }
 
 template <class Form>
-void TForm::Add(Form& self, const LabelLayout<Form>& design) {
-    (self.*design.control).Create(*this, design.bounds, design.caption, design.font);
+void TForm::Add(Form& self, const LabelLayout<Form>& layout) {
+    (self.*layout.control).Create(*this, layout.bounds, layout.caption, layout.font);
 }
 
 template <class Form>
-void TForm::Add(Form& self, const ProgressBarLayout<Form>& design) {
-    (self.*design.control).Create(*this, design.bounds, design.min, design.max, design.position, design.tabOrder);
+void TForm::Add(Form& self, const ProgressBarLayout<Form>& layout) {
+    (self.*layout.control).Create(*this, layout.bounds, layout.min, layout.max, layout.position);
 }
 
 template <class Form>
-void TForm::Add(Form& self, const TimerLayout<Form>& design) {
-    auto handler = [&self, onTimer = design.onTimer](TObject& sender) { (self.*onTimer)(sender); };
-    (self.*design.control).Create(*this, design.interval, design.enabled, handler);
+void TForm::Add(Form& self, const TimerLayout<Form>& layout) {
+    auto handler = [&self, onTimer = layout.onTimer](TObject& sender) { (self.*onTimer)(sender); };
+    (self.*layout.control).Create(*this, layout.interval, layout.enabled, handler);
 }
 
 }  // namespace toolkit

@@ -45,17 +45,16 @@ struct DestroyWindowHandle {
 struct FreeModule {
     void operator()(HMODULE h) const { FreeLibrary(h); }
 };
-struct CloseKernelHandle {
-    void operator()(HANDLE h) const { CloseHandle(h); }
+struct DestroyIconHandle {
+    void operator()(HICON h) const { DestroyIcon(h); }
 };
 
 using FontHandle = Unique<HFONT, DeleteGdiObject>;
 using BitmapHandle = Unique<HBITMAP, DeleteGdiObject>;
-using BrushHandle = Unique<HBRUSH, DeleteGdiObject>;
 using MemoryDc = Unique<HDC, DeleteDeviceContext>;
 using WindowHandle = Unique<HWND, DestroyWindowHandle>;
 using ModuleHandle = Unique<HMODULE, FreeModule>;
-using KernelHandle = Unique<HANDLE, CloseKernelHandle>;
+using IconHandle = Unique<HICON, DestroyIconHandle>;
 
 // Selects a GDI object into a DC for one scope and puts the old one back.
 class Selection {

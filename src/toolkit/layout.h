@@ -1,6 +1,7 @@
 #pragma once
 // A window's layout as data: the form class declares one FormLayout with its
-// controls in creation order, and TForm builds the window from it.
+// controls in creation order, and TForm builds the window from it. Lengths
+// are in pixels at 96 dpi; the form scales them to the display's DPI.
 #include <windows.h>
 
 #include <span>
@@ -26,8 +27,14 @@ struct TColor {
     COLORREF value;
 };
 
+// The DPI every length in a layout is given at.
+inline constexpr int kLayoutDpi = 96;
+
+// A layout length at `dpi`.
+inline int ScaleToDpi(int length, int dpi) { return MulDiv(length, dpi, kLayoutDpi); }
+
 // Height is the em height in pixels (a negative lfHeight), not the cell height.
-struct FontSpec {
+struct FontLayout {
     const wchar_t* face;
     int height;
     bool bold = false;
@@ -40,13 +47,17 @@ struct Bounds {
     int left, top, width, height;
 };
 
+inline RECT ScaleToDpi(const Bounds& bounds, int dpi) {
+    const int left = ScaleToDpi(bounds.left, dpi), top = ScaleToDpi(bounds.top, dpi);
+    return {left, top, left + ScaleToDpi(bounds.width, dpi), top + ScaleToDpi(bounds.height, dpi)};
+}
+
 template <class Form>
 struct ImageLayout {
     TImage Form::*control;
     Bounds bounds;
     const wchar_t* picture;  // RCDATA resource name
     TAlign align = TAlign::alNone;
-    bool stretch = true;
 };
 
 template <class Form>
@@ -54,7 +65,7 @@ struct LabelLayout {
     TLabel Form::*control;
     Bounds bounds;
     const wchar_t* caption;
-    FontSpec font;
+    FontLayout font;
 };
 
 template <class Form>
@@ -64,7 +75,6 @@ struct ProgressBarLayout {
     int min = 0;
     int max = 100;
     int position = 0;
-    int tabOrder = 0;
 };
 
 template <class Form>
@@ -85,7 +95,6 @@ struct FormLayout {
     int clientWidth;
     int clientHeight;
     TColor colour;
-    FontSpec font;
     const wchar_t* icon;  // resource name of the window's icon
     void (Form::*onClose)(TObject& Sender, TCloseAction& Action);
     std::span<const ControlLayout<Form>> controls;

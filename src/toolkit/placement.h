@@ -11,4 +11,9 @@ RECT DesktopRect();
 // moved back to it.
 POINT CentredOn(const RECT& desktop, SIZE size);
 
+// The DPI of the monitor nearest the desktop's centre, where windows are
+// centred: per monitor where Windows tells it (8.1 and later), else the
+// screen's.
+int DisplayDpi();
+
 }  // namespace toolkit

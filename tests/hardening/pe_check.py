@@ -268,6 +268,20 @@ def version_problems(image, version):
     return problems
 
 
+def dpi_awareness_problems(image):
+    """Drawn at the monitor's DPI by the program itself, with the classic controls."""
+    problems = []
+    manifest = image.resource(RT_MANIFEST) or b""
+    dpi_awareness = re.search(rb"<dpiAwareness[^>]*>\s*([^<]*?)\s*</dpiAwareness>", manifest)
+    if not dpi_awareness or dpi_awareness.group(1).split(b",")[0].strip() != b"PerMonitorV2":
+        problems.append("the manifest does not declare per-monitor v2 DPI awareness first")
+    if not re.search(rb"<dpiAware[^>]*>\s*true/pm\s*</dpiAware>", manifest):
+        problems.append("the manifest does not declare dpiAware true/pm for Windows 8.1")
+    if b"Microsoft.Windows.Common-Controls" in manifest:
+        problems.append("the manifest asks for visual styles")
+    return problems
+
+
 def check(path, arch, xref, version):
     data = open(path, "rb").read()
     problems = []
@@ -302,6 +316,7 @@ def check(path, arch, xref, version):
     problems += stack_protector_problems(data, xref)
 
     problems += version_problems(image, version)
+    problems += dpi_awareness_problems(image)
     return problems
 
 

@@ -44,6 +44,17 @@ struct ShowCase {
     int expected;
 };
 
+// Wine reports one DPI everywhere (the prefix's LogPixels): the monitor's, read through
+// shcore, must agree with the screen's; and the application reads it by default.
+TEST(Placement, DisplayDpiIsTheMonitorsAndTheApplicationsDefault) {
+    HDC screen = GetDC(nullptr);
+    const int logPixels = GetDeviceCaps(screen, LOGPIXELSX);
+    ReleaseDC(nullptr, screen);
+    EXPECT_EQ(toolkit::DisplayDpi(), logPixels);
+    toolkit::TApplication application;
+    EXPECT_EQ(application.ReadDisplayDpi(), logPixels);
+}
+
 TEST(InitialShow, HonoursMaximisedAndMinimisedInactiveOnly) {
     const ShowCase cases[] = {
         {false, SW_SHOWMAXIMIZED, SW_SHOWNORMAL},

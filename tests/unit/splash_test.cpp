@@ -1,7 +1,10 @@
 #include "UABERTURA/UABERTURA.h"
+#include "pictures/resampler.h"
+#include "toolkit/placement.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -140,6 +143,202 @@ TEST_F(SplashTest, ClosingBeforeTheFirstTickEndsWithoutStartingTheProduct) {
     application.Run();
     EXPECT_TRUE(platform.events.empty());
     EXPECT_EQ(frm_abertura, nullptr);
+    EXPECT_TRUE(errors.empty());
+}
+
+// ----- at the display's DPI -----
+
+// Where the form put everything, in its client's pixels.
+struct Placement {
+    SIZE client;
+    RECT window, banner, logo, bar;
+    RECT labels[4];
+    int emHeights[4];
+    int bigIcon, smallIcon;  // widths
+};
+
+bool operator==(const RECT& a, const RECT& b) { return EqualRect(&a, &b) != FALSE; }
+
+RECT ChildRect(HWND child) {
+    RECT r{};
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+int IconWidth(HWND window, WPARAM which) {
+    const auto icon = reinterpret_cast<HICON>(SendMessageW(window, WM_GETICON, which, 0));
+    ICONINFO info{};
+    if (!icon || !GetIconInfo(icon, &info)) return 0;
+    BITMAP colour{};
+    GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof colour, &colour);
+    if (info.hbmColor) DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return colour.bmWidth;
+}
+
+Placement PlacementOf(const Tfrm_abertura& form) {
+    Placement p{};
+    RECT client{};
+    GetClientRect(form.Handle(), &client);
+    p.client = {client.right, client.bottom};
+    GetWindowRect(form.Handle(), &p.window);
+    p.banner = form.Image1.BoundsRect();
+    p.logo = form.Image2.BoundsRect();
+    p.bar = ChildRect(form.ProgressBar1.Handle());
+    const toolkit::TLabel* labels[] = {&form.Label1, &form.Label2, &form.Label3, &form.lbl_verifica};
+    for (int i = 0; i < 4; ++i) {
+        p.labels[i] = labels[i]->BoundsRect();
+        LOGFONTW font{};
+        GetObjectW(labels[i]->Font(), sizeof font, &font);
+        p.emHeights[i] = -font.lfHeight;
+    }
+    p.bigIcon = IconWidth(form.Handle(), ICON_BIG);
+    p.smallIcon = IconWidth(form.Handle(), ICON_SMALL);
+    return p;
+}
+
+int Scaled(int length, int dpi) { return MulDiv(length, dpi, 96); }
+
+RECT Scaled(int left, int top, int width, int height, int dpi) {
+    return {Scaled(left, dpi), Scaled(top, dpi), Scaled(left, dpi) + Scaled(width, dpi),
+            Scaled(top, dpi) + Scaled(height, dpi)};
+}
+
+// Every length of the 96-dpi layout scaled on its own, labels sized to their text in the
+// scaled font, the window centred on the desktop at its scaled size, its icons the .ico's
+// images for the DPI (it has 16, 24, 32, 48, 64 and 256).
+void ExpectLaidOutAt(const Placement& p, int dpi) {
+    SCOPED_TRACE(testing::Message() << dpi << " dpi");
+    EXPECT_EQ(p.client.cx, Scaled(729, dpi));
+    EXPECT_EQ(p.client.cy, Scaled(441, dpi));
+    const POINT corner = toolkit::CentredOn(toolkit::DesktopRect(), p.client);
+    EXPECT_EQ(p.window.left, corner.x);
+    EXPECT_EQ(p.window.top, corner.y);
+    EXPECT_TRUE(p.banner == Scaled(0, 0, 729, 105, dpi));
+    EXPECT_TRUE(p.logo == Scaled(0, 111, 202, 170, dpi));
+    EXPECT_TRUE(p.bar == Scaled(8, 408, 713, 25, dpi));
+    EXPECT_EQ(p.bigIcon, Scaled(32, dpi));
+    EXPECT_EQ(p.smallIcon, Scaled(16, dpi));
+    const POINT corners[] = {{240, 152}, {328, 199}, {304, 237}, {24, 384}};
+    const int ems[] = {27, 12, 12, 11};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(p.labels[i].left, Scaled(corners[i].x, dpi)) << "label " << i;
+        EXPECT_EQ(p.labels[i].top, Scaled(corners[i].y, dpi)) << "label " << i;
+        EXPECT_EQ(p.emHeights[i], Scaled(ems[i], dpi)) << "label " << i;
+        EXPECT_GE(p.labels[i].bottom - p.labels[i].top, p.emHeights[i]) << "label " << i;
+    }
+}
+
+class ScaledSplashTest : public ::testing::Test {
+protected:
+    toolkit::TApplication application;
+    RecordingPlatform platform{application};
+    Tfrm_abertura* form = nullptr;
+    int displayDpi = 96;
+    std::vector<std::wstring> errors;
+
+    void Create(int dpi) {
+        displayDpi = dpi;
+        application.ReadDisplayDpi = [this] { return displayDpi; };
+        application.ErrorBox = [this](const std::wstring& message) { errors.push_back(message); };
+        application.Initialize();
+        application.MainFormOnTaskBar = true;
+        application.CreateForm(form, platform);
+        platform.form = form;
+        form->Show(SW_SHOWNOACTIVATE);
+    }
+    void ChangeDpi(int reported) {
+        RECT suggested{3, 5, 300, 200};  // Windows' idea of a place; the form keeps to the centre
+        SendMessageW(form->Handle(), WM_DPICHANGED, MAKEWPARAM(reported, reported),
+                     reinterpret_cast<LPARAM>(&suggested));
+    }
+};
+
+TEST_F(ScaledSplashTest, LaysTheLayoutOutAtTheDisplaysDpi) {
+    for (int dpi : {96, 120, 144, 192}) {
+        SCOPED_TRACE(testing::Message() << dpi << " dpi");
+        toolkit::TApplication application;
+        application.ReadDisplayDpi = [dpi] { return dpi; };
+        application.Initialize();
+        RecordingPlatform platform{application};
+        Tfrm_abertura* scaled = nullptr;
+        application.CreateForm(scaled, platform);
+        scaled->Show(SW_SHOWNOACTIVATE);
+        ExpectLaidOutAt(PlacementOf(*scaled), dpi);
+    }
+}
+
+TEST_F(ScaledSplashTest, At144DpiTheWindowIs1094By662) {
+    Create(144);
+    const Placement p = PlacementOf(*form);
+    EXPECT_EQ(p.client.cx, 1094);
+    EXPECT_EQ(p.client.cy, 662);
+    EXPECT_TRUE(p.logo == (RECT{0, 167, 303, 422}));
+    EXPECT_TRUE(p.banner == (RECT{0, 0, 1094, 158}));
+}
+
+// Labels are as wide as their text in the scaled font: about half as wide again at 144 dpi.
+TEST_F(ScaledSplashTest, LabelsGrowWithTheirFont) {
+    toolkit::TApplication small;
+    small.ReadDisplayDpi = [] { return 96; };
+    small.Initialize();
+    RecordingPlatform smallPlatform{small};
+    Tfrm_abertura* at96 = nullptr;
+    small.CreateForm(at96, smallPlatform);
+    Create(144);
+    const toolkit::TLabel* big[] = {&form->Label1, &form->Label2, &form->Label3, &form->lbl_verifica};
+    const toolkit::TLabel* normal[] = {&at96->Label1, &at96->Label2, &at96->Label3, &at96->lbl_verifica};
+    for (int i = 0; i < 4; ++i) {
+        const double ratio = double(big[i]->BoundsRect().right - big[i]->BoundsRect().left) /
+                             double(normal[i]->BoundsRect().right - normal[i]->BoundsRect().left);
+        EXPECT_NEAR(ratio, 1.5, 0.15) << Narrow(big[i]->Caption());
+    }
+}
+
+// WM_DPICHANGED lays the window out again at the DPI of the monitor it is centred on, keeps
+// it centred and keeps the step it shows; a report that disagrees with that monitor (a
+// window straddling two scales) changes nothing, so it never bounces between two sizes.
+TEST_F(ScaledSplashTest, RelaysOutOnDpiChangedAndStaysCentred) {
+    Create(96);
+    form->lbl_verifica.SetCaption(L"SEJA BEM VINDO!");
+    form->ProgressBar1.SetPosition(10);
+    const Placement at96 = PlacementOf(*form);
+    ExpectLaidOutAt(at96, 96);
+
+    displayDpi = 144;
+    ChangeDpi(144);
+    const Placement at144 = PlacementOf(*form);
+    ExpectLaidOutAt(at144, 144);
+    EXPECT_EQ(form->lbl_verifica.Caption(), L"SEJA BEM VINDO!");
+    EXPECT_EQ(form->ProgressBar1.Position(), 10);
+
+    ChangeDpi(96);  // straddling: Windows reports the other monitor's scale
+    const Placement straddling = PlacementOf(*form);
+    EXPECT_EQ(std::memcmp(&straddling, &at144, sizeof at144), 0) << "the window changed size";
+
+    // Drawn at the new size from the source, not a stretched 96-dpi picture.
+    UpdateWindow(form->Handle());
+    HRSRC found = FindResourceW(nullptr, L"BANNER", reinterpret_cast<LPCWSTR>(RT_RCDATA));
+    const auto* bytes = static_cast<const std::uint8_t*>(LockResource(LoadResource(nullptr, found)));
+    const pictures::Image banner =
+        pictures::LoadResampled({bytes, SizeofResource(nullptr, found)}, 1094, 158, form->Colour());
+    HDC window = GetDC(form->Handle());
+    int differing = 0;
+    for (int y = 0; y < banner.height; y += 7) {
+        for (int x = 0; x < banner.width; x += 7) {
+            const COLORREF shown = GetPixel(window, x, y);
+            const std::uint32_t want = banner.pixels[static_cast<size_t>(y * banner.width + x)];
+            differing += RGB(want >> 16, (want >> 8) & 0xFF, want & 0xFF) != shown;
+        }
+    }
+    ReleaseDC(form->Handle(), window);
+    EXPECT_EQ(differing, 0);
+
+    displayDpi = 96;
+    ChangeDpi(96);
+    const Placement back = PlacementOf(*form);
+    EXPECT_EQ(std::memcmp(&back, &at96, sizeof at96), 0) << "not back where it was at 96 dpi";
     EXPECT_TRUE(errors.empty());
 }
 
