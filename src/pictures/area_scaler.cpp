@@ -4,6 +4,7 @@
 #include <utility>
 
 #if defined(__i386__) || defined(__x86_64__)
+#include <cpuid.h>
 #include <emmintrin.h>
 #define PICTURES_HAVE_SSE2_KERNELS 1
 #endif
@@ -225,8 +226,8 @@ bool ProcessorHasSse2() {
 #if defined(__SSE2__)
     return true;  // the build's own target
 #elif defined(PICTURES_HAVE_SSE2_KERNELS)
-    __builtin_cpu_init();  // cheap, and this may run before the constructor that would do it
-    return __builtin_cpu_supports("sse2");
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    return __get_cpuid(1, &eax, &ebx, &ecx, &edx) && (edx & bit_SSE2) != 0;
 #else
     return false;
 #endif

@@ -1,6 +1,7 @@
 #include "toolkit/fonts.h"
 
 #include "toolkit/errors.h"
+#include "toolkit/stage_scope.h"
 
 #include <cwchar>
 #include <initializer_list>
@@ -49,6 +50,7 @@ std::wstring ResolveFace(const wchar_t* face) {
 }
 
 FontHandle CreateFontFrom(const FontSpec& design) {
+    StageScope stage("font");
     LOGFONTW font{};
     font.lfHeight = -design.height;
     font.lfWeight = design.bold ? FW_BOLD : FW_NORMAL;

@@ -4,6 +4,7 @@
 #include "toolkit/errors.h"
 #include "toolkit/fonts.h"
 #include "toolkit/placement.h"
+#include "toolkit/stage_scope.h"
 
 namespace toolkit {
 
@@ -106,6 +107,7 @@ void TForm::Invalidate(const RECT& area) { InvalidateRect(Handle(), &area, FALSE
 void TForm::Close() { SendMessageW(Handle(), WM_CLOSE, 0, 0); }
 
 void TForm::Paint() {
+    StageScope stage("paint");
     PaintScope paint(Handle());
     RECT client;
     GetClientRect(Handle(), &client);
