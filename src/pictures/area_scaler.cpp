@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <utility>
 
-#if defined(__i386__) || defined(__x86_64__)
-#include <cpuid.h>
+#include "pictures/processor.h"
+
+#ifdef PICTURES_HAVE_SSE2
 #include <emmintrin.h>
-#define PICTURES_HAVE_SSE2_KERNELS 1
 #endif
 
 namespace pictures {
@@ -106,9 +106,8 @@ void EmitPortable(std::uint64_t* acc, std::uint32_t* whole, std::size_t width, s
 constexpr AreaScaler::Kernels kPortable = {PremultiplyPortable, SumColumnsPortable, AddWeightedPortable, AddPortable,
                                            EmitPortable};
 
-#ifdef PICTURES_HAVE_SSE2_KERNELS
+#ifdef PICTURES_HAVE_SSE2
 // Built for SSE2 whatever the build's own target, and run only where the processor has it.
-#define PICTURES_SSE2 __attribute__((target("sse2")))
 
 PICTURES_SSE2 void PremultiplySse2(const std::uint8_t* in, std::uint32_t* out, std::size_t samples) {
     // Four pixels at a time; the compiler does not vectorise the alpha broadcast on its own.
@@ -222,19 +221,8 @@ PICTURES_SSE2 void EmitSse2(std::uint64_t* acc, std::uint32_t* whole, std::size_
 constexpr AreaScaler::Kernels kSse2 = {PremultiplySse2, SumColumnsSse2, AddWeightedSse2, AddSse2, EmitSse2};
 #endif
 
-bool ProcessorHasSse2() {
-#if defined(__SSE2__)
-    return true;  // the build's own target
-#elif defined(PICTURES_HAVE_SSE2_KERNELS)
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    return __get_cpuid(1, &eax, &ebx, &ecx, &edx) && (edx & bit_SSE2) != 0;
-#else
-    return false;
-#endif
-}
-
 const AreaScaler::Kernels& KernelsFor(AreaScaler::Instructions instructions) {
-#ifdef PICTURES_HAVE_SSE2_KERNELS
+#ifdef PICTURES_HAVE_SSE2
     if (instructions == AreaScaler::Instructions::kBest && ProcessorHasSse2()) return kSse2;
 #endif
     (void)instructions;
@@ -244,7 +232,7 @@ const AreaScaler::Kernels& KernelsFor(AreaScaler::Instructions instructions) {
 }  // namespace
 
 bool AreaScaler::BestIsSse2() {
-#ifdef PICTURES_HAVE_SSE2_KERNELS
+#ifdef PICTURES_HAVE_SSE2
     return &KernelsFor(Instructions::kBest) == &kSse2;
 #else
     return false;
