@@ -404,71 +404,74 @@ int wmain(int argc, wchar_t** argv) {
     add("exit_noproduct_over_bare", "exit no product, launcher - bare (paired)", "ms",
         overBare("launcher_noproduct", [](const Run& r) { return r.exit; }));
 
-    // Start-up stage by stage, from the staged build's marks (ms; a stage's own time, or the gap
-    // between two marks).
+    // Start-up stage by stage, from the marks of the staged build and of the bare window (ms; a
+    // stage's own time, or the gap between two marks).
     auto stageOf = [](const Run& r, const char* name, int nth) -> const Run::Stage* {
         for (const Run::Stage& st : r.stages)
             if (st.name == name && nth-- == 0) return &st;
         return nullptr;
     };
-    auto stageColumn = [&](auto value) {
-        std::vector<double> v;
-        for (const Run& r : runs["staged"]) v.push_back(value(r));
-        return v;
-    };
-    auto length = [&](const char* name, int nth) {
-        return stageColumn([=](const Run& r) {
+    auto length = [=](const char* name, int nth) {
+        return [=](const Run& r) {
             const Run::Stage* st = stageOf(r, name, nth);
             return st ? st->end - st->begin : kNaN;
-        });
+        };
     };
-    auto fontsIn = [&](const Run& r) {  // fonts made while the form is built
-        const Run::Stage* form = stageOf(r, "form", 0);
-        if (!form) return kNaN;
-        double sum = 0;
-        for (const Run::Stage& st : r.stages)
-            if (st.name == "font" && st.begin >= form->begin && st.end <= form->end) sum += st.end - st.begin;
-        return sum;
+    auto sumOf = [=](const char* name) {  // made while the form is built
+        return [=](const Run& r) {
+            const Run::Stage* form = stageOf(r, "form", 0);
+            if (!form) return kNaN;
+            double sum = 0;
+            for (const Run::Stage& st : r.stages)
+                if (st.name == name && st.begin >= form->begin && st.end <= form->end) sum += st.end - st.begin;
+            return sum;
+        };
     };
-    auto picturesIn = [&](const Run& r) {
-        double sum = 0;
-        for (int i = 0; const Run::Stage* st = stageOf(r, "picture", i); ++i) sum += st->end - st->begin;
-        return sum;
-    };
-    auto gap = [&](const char* from, const char* to) {
-        return stageColumn([=](const Run& r) {
+    auto gap = [=](const char* from, const char* to) {
+        return [=](const Run& r) {
             const Run::Stage *a = stageOf(r, from, 0), *b = stageOf(r, to, 0);
             return a && b ? b->begin - a->end : kNaN;
-        });
+        };
     };
-    std::vector<Metric> stages;
-    auto stage = [&](std::string key, std::string label, std::vector<double> v) {
-        stages.push_back({std::move(key), std::move(label), "ms", Summarise(std::move(v))});
+    struct StageRow {
+        std::string key, label;
+        Stat launcher, bare, difference;  // difference: paired runs, launcher - bare
     };
-    stage("stage_entry", "process start -> wWinMain", stageColumn([&](const Run& r) {
-              const Run::Stage* st = stageOf(r, "start-up", 0);
-              return st ? st->begin : kNaN;
-          }));
+    std::vector<StageRow> stages;
+    auto stage = [&](std::string key, std::string label, auto value) {
+        std::vector<double> l, b, d;
+        for (const Run& r : runs["staged"]) l.push_back(value(r));
+        for (const Run& r : runs["bare"]) b.push_back(value(r));
+        for (size_t i = 0; i < l.size() && i < b.size(); ++i) d.push_back(l[i] - b[i]);
+        stages.push_back({std::move(key), std::move(label), Summarise(l), Summarise(b), Summarise(d)});
+    };
+    const auto fonts = sumOf("font"), pictures = sumOf("picture");
+    stage("stage_entry", "process start -> wWinMain", [&](const Run& r) {
+        const Run::Stage* st = stageOf(r, "start-up", 0);
+        return st ? st->begin : kNaN;
+    });
     stage("stage_startup", "toolkit start-up (comctl32)", length("start-up", 0));
     stage("stage_picture_banner", "picture: banner, decode + scale", length("picture", 0));
     stage("stage_picture_logo", "picture: logo, decode + scale", length("picture", 1));
-    stage("stage_fonts", "fonts (all labels and the form)", stageColumn(fontsIn));
-    stage("stage_window_controls", "window and controls (form less the above)", stageColumn([&](const Run& r) {
-              const Run::Stage* form = stageOf(r, "form", 0);
-              return form ? form->end - form->begin - fontsIn(r) - picturesIn(r) : kNaN;
-          }));
+    stage("stage_fonts", "fonts (all labels and the form)", fonts);
+    stage("stage_window_controls", "window and controls (form less the above)", [&](const Run& r) {
+        const Run::Stage* form = stageOf(r, "form", 0);
+        return form ? form->end - form->begin - fonts(r) - pictures(r) : kNaN;
+    });
     stage("stage_show", "form built -> first paint (centre, show)", gap("form", "paint"));
     stage("stage_first_paint", "first paint", length("paint", 0));
-    stage("stage_paint_to_ready", "first paint -> ready for input", stageColumn([&](const Run& r) {
-              const Run::Stage* st = stageOf(r, "paint", 0);
-              return st ? r.ready - st->end : kNaN;
-          }));
-    stage("stage_ready", "= ready for input (staged build)", stageColumn([](const Run& r) { return r.ready; }));
+    stage("stage_paint_to_ready", "first paint -> ready for input", [&](const Run& r) {
+        const Run::Stage* st = stageOf(r, "paint", 0);
+        return st ? r.ready - st->end : kNaN;
+    });
+    stage("stage_ready", "= ready for input", [](const Run& r) { return r.ready; });
     // The timer is the form's last control: armed as the form is finished.
-    add("first_tick_armed_screen", "first tick: timer armed->10 % on screen", "ms", stageColumn([&](const Run& r) {
-            const Run::Stage* form = stageOf(r, "form", 0);
-            return form ? r.pix10 - form->end : kNaN;
-        }));
+    std::vector<double> afterArming;
+    for (const Run& r : runs["staged"]) {
+        const Run::Stage* form = stageOf(r, "form", 0);
+        afterArming.push_back(form ? r.pix10 - form->end : kNaN);
+    }
+    add("first_tick_armed_screen", "first tick: timer armed->10 % on screen", "ms", afterArming);
 
     std::map<std::string, double> med;
     for (const Metric& m : metrics) med[m.key] = m.stat.median;
@@ -496,13 +499,11 @@ int wmain(int argc, wchar_t** argv) {
     printf("%-42s %7.0f KiB\n", "bare.exe size", sizeBare / 1024);
     printf("%-42s %7d\n", "runs with a nonzero exit code", badExit);
 
-    printf("\nStart-up stages, %s build with stage marks (bench/stage_log.cpp), no product, ms after process start:\n",
-           arch);
-    printf("%-42s %10s %21s %4s\n", "stage", "median", "p10 - p90", "n");
-    for (const Metric& m : stages)
-        printf("%-42s %7.1f %-3s %9.1f - %-9.1f %4d\n", m.label.c_str(), m.stat.median, m.unit.c_str(), m.stat.p10,
-               m.stat.p90, m.stat.n);
-    printf("%-42s %7.1f ms   (bare window, same runs)\n", "ready for input, bare", med["ready_bare"]);
+    printf("\nStart-up stages, %s builds with stage marks (bench/stage_log.cpp), no product, medians in ms:\n", arch);
+    printf("%-42s %9s %9s %12s %21s\n", "stage", "launcher", "bare", "difference", "(paired; p10 - p90)");
+    for (const StageRow& row : stages)
+        printf("%-42s %9.1f %9.1f %+12.1f %9.1f - %-9.1f\n", row.label.c_str(), row.launcher.median, row.bare.median,
+               row.difference.median, row.difference.p10, row.difference.p90);
     printf("pictures apart, in the driver's own process (%s):\n", arch);
     for (const char* key : {"pictures_banner_decode", "pictures_banner_scale", "pictures_logo_decode",
                             "pictures_logo_scale", "pictures_both"}) {
@@ -544,7 +545,10 @@ int wmain(int argc, wchar_t** argv) {
     std::ofstream out{std::filesystem::path(json)};
     out << "{\n  \"n\": " << n << ",\n  \"arch\": \"" << arch << "\",\n  \"machine\": \"" << machine
         << "\",\n  \"metrics\": {\n";
-    metrics.insert(metrics.end(), stages.begin(), stages.end());
+    for (const StageRow& row : stages) {
+        metrics.push_back({row.key + "_launcher", row.label, "ms", row.launcher});
+        metrics.push_back({row.key + "_bare", row.label, "ms", row.bare});
+    }
     for (size_t i = 0; i < metrics.size(); ++i) {
         const Metric& m = metrics[i];
         out << "    \"" << m.key << "\": {\"unit\": \"" << m.unit << "\", \"median\": " << Num(m.stat.median)
