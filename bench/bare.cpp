@@ -1,7 +1,10 @@
 // The floor to compare the launcher against: a borderless 729x441 window with
-// only a classic progress bar, gone 1 s after creation.
+// only a classic progress bar, gone 1 s after creation. Its stages are marked
+// as the launcher's are (bench/stage_log.cpp), so the two can be set side by side.
 #include <windows.h>
 #include <commctrl.h>
+
+#include "toolkit/stage_scope.h"
 
 namespace {
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -9,6 +12,10 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         case WM_TIMER:
             DestroyWindow(window);
             return 0;
+        case WM_PAINT: {
+            toolkit::StageScope stage("paint");
+            return DefWindowProcW(window, message, wParam, lParam);
+        }
         case WM_DESTROY:
             PostQuitMessage(0);
             return 0;
@@ -18,8 +25,11 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
+    toolkit::BeginStage("start-up");
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
+    toolkit::EndStage("start-up");
+    toolkit::BeginStage("form");
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = WindowProc;
     windowClass.hInstance = instance;
@@ -34,6 +44,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     CreateWindowExW(0, PROGRESS_CLASSW, nullptr, WS_CHILD | WS_VISIBLE, 8, 408, 713, 25, window, nullptr, instance,
                     nullptr);
     SetTimer(window, 1, 1000, nullptr);
+    toolkit::EndStage("form");
     ShowWindow(window, show);
     UpdateWindow(window);
     MSG message;

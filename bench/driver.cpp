@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "pictures/decode.h"
 #include "pictures/image.h"
 
 namespace {
@@ -42,6 +43,12 @@ struct Run {
     double cpu = kNaN;      // user+kernel ms
     double peakWs = kNaN, pagefileUp = kNaN, pagefileEnd = kNaN, peakPagefile = kNaN;  // MiB
     DWORD exitCode = 0;
+    // Start-up stages from the staged build's log: name, begin and end, ms after process start.
+    struct Stage {
+        std::string name;
+        double begin, end;
+    };
+    std::vector<Stage> stages;
 };
 
 double MiB(SIZE_T bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
@@ -63,11 +70,23 @@ BOOL CALLBACK FindTop(HWND window, LPARAM param) {
     return TRUE;
 }
 
-std::wstring g_stamp;
+std::wstring g_stamp, g_stageLog;
+
+std::vector<Run::Stage> ReadStages(double start) {
+    std::vector<Run::Stage> stages;
+    std::ifstream in{std::filesystem::path(g_stageLog)};
+    std::string name;
+    long long begin = 0, end = 0;
+    while (in >> name >> begin >> end) {
+        stages.push_back({name, Ticks(begin) - start, end ? Ticks(end) - start : kNaN});
+    }
+    return stages;
+}
 
 Run RunOnce(const std::wstring& exe, const wchar_t* windowClass, bool watchBar) {
     Run r;
     DeleteFileW(g_stamp.c_str());
+    DeleteFileW(g_stageLog.c_str());
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
@@ -158,6 +177,7 @@ Run RunOnce(const std::wstring& exe, const wchar_t* windowClass, bool watchBar) 
     }
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
+    r.stages = ReadStages(start);
     // The product may still be writing its stamp.
     for (int i = 0; i < 200; ++i) {
         std::ifstream in(std::filesystem::path(g_stamp), std::ios::binary);
@@ -213,9 +233,10 @@ std::string Num(double x) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 10) {
+    if (argc < 12) {
         fwprintf(stderr,
-                 L"usage: driver launcher.exe bare.exe product.exe banner.jpg logo.png shipped.exe N out.json arch\n");
+                 L"usage: driver launcher.exe bare.exe product.exe banner.jpg logo.png shipped.exe N out.json arch"
+                 L" staged.exe machine\n");
         return 2;
     }
     LARGE_INTEGER f;
@@ -227,11 +248,16 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring json = argv[8];
     char arch[32];
     WideCharToMultiByte(CP_UTF8, 0, argv[9], -1, arch, sizeof arch, nullptr, nullptr);
+    const std::wstring staged = argv[10];
+    char machine[512];
+    WideCharToMultiByte(CP_UTF8, 0, argv[11], -1, machine, sizeof machine, nullptr, nullptr);
 
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     g_stamp = std::wstring(temp) + L"velquor-bench-stamp.bin";
     SetEnvironmentVariableW(L"VELQUOR_BENCH_STAMP", g_stamp.c_str());
+    g_stageLog = std::wstring(temp) + L"velquor-bench-stages.txt";
+    SetEnvironmentVariableW(L"VELQUOR_STAGE_LOG", g_stageLog.c_str());
 
     // The launcher's product path; keep whatever the tests left there.
     const std::wstring productDir = L"C:\\VELQUOR", productPath = productDir + L"\\NORVASK.exe",
@@ -248,17 +274,23 @@ int wmain(int argc, wchar_t** argv) {
         runs["bare"].push_back(RunOnce(bare, L"VelquorBenchBare", false));
         // What Wine alone costs from CreateProcess to a program's first line.
         runs["product_direct"].push_back(RunOnce(product, L"-", false));
+        runs["staged"].push_back(RunOnce(staged, L"Tfrm_abertura", true));
         fwprintf(stderr, L"\rdriver: run %d/%d", i + 1, n);
     }
     fwprintf(stderr, L"\n");
     DeleteFileW(productPath.c_str());
     if (hadProduct) MoveFileExW(saved.c_str(), productPath.c_str(), MOVEFILE_REPLACE_EXISTING);
     DeleteFileW(g_stamp.c_str());
+    DeleteFileW(g_stageLog.c_str());
 
     // The picture code, exactly as the launcher calls it.
     const auto bannerBytes = ReadAll(banner), logoBytes = ReadAll(logo);
-    std::vector<double> tBanner, tLogo, tBoth;
+    std::vector<double> tBanner, tLogo, tBoth, tBannerDecode, tLogoDecode, tBannerScale, tLogoScale;
     double firstBoth = kNaN;
+    struct NoSink final : pictures::RowSink {
+        void Begin(int, int) override {}
+        void Row(std::span<const std::uint8_t>) override {}
+    };
     for (int i = 0; i < std::max(n, 5); ++i) {
         const double a = Now();
         auto b = pictures::LoadScaled(bannerBytes, 729, 105, 0xFFFFFF);
@@ -267,6 +299,16 @@ int wmain(int argc, wchar_t** argv) {
         const double e = Now();
         if (i == 0) firstBoth = e - a;
         tBanner.push_back(m - a), tLogo.push_back(e - m), tBoth.push_back(e - a);
+        // The decoders alone, rows dropped: what the scaler adds is the difference.
+        NoSink none;
+        const double d0 = Now();
+        pictures::Decode(bannerBytes, none);
+        const double d1 = Now();
+        pictures::Decode(logoBytes, none);
+        const double d2 = Now();
+        tBannerDecode.push_back(d1 - d0), tLogoDecode.push_back(d2 - d1);
+        tBannerScale.push_back(tBanner.back() - tBannerDecode.back());
+        tLogoScale.push_back(tLogo.back() - tLogoDecode.back());
     }
 
     struct Metric {
@@ -345,6 +387,91 @@ int wmain(int argc, wchar_t** argv) {
     add("pictures_banner", "LoadScaled banner 960x209->729x105", "ms", tBanner);
     add("pictures_logo", "LoadScaled logo 989x989->202x170", "ms", tLogo);
     add("pictures_both", "LoadScaled both", "ms", tBoth);
+    add("pictures_banner_decode", "banner decode alone", "ms", tBannerDecode);
+    add("pictures_banner_scale", "banner scale (LoadScaled - decode)", "ms", tBannerScale);
+    add("pictures_logo_decode", "logo decode alone", "ms", tLogoDecode);
+    add("pictures_logo_scale", "logo scale (LoadScaled - decode)", "ms", tLogoScale);
+
+    // Over the bare window, run by run (the runs are interleaved, so each pair shares the moment's load).
+    auto overBare = [&](const char* which, auto field) {
+        std::vector<double> v;
+        for (size_t i = 0; i < runs[which].size() && i < runs["bare"].size(); ++i)
+            v.push_back(field(runs[which][i]) - field(runs["bare"][i]));
+        return v;
+    };
+    add("ready_over_bare", "ready, launcher - bare (paired runs)", "ms",
+        overBare("launcher", [](const Run& r) { return r.ready; }));
+    add("exit_noproduct_over_bare", "exit no product, launcher - bare (paired)", "ms",
+        overBare("launcher_noproduct", [](const Run& r) { return r.exit; }));
+
+    // Start-up stage by stage, from the marks of the staged build and of the bare window (ms; a
+    // stage's own time, or the gap between two marks).
+    auto stageOf = [](const Run& r, const char* name, int nth) -> const Run::Stage* {
+        for (const Run::Stage& st : r.stages)
+            if (st.name == name && nth-- == 0) return &st;
+        return nullptr;
+    };
+    auto length = [=](const char* name, int nth) {
+        return [=](const Run& r) {
+            const Run::Stage* st = stageOf(r, name, nth);
+            return st ? st->end - st->begin : kNaN;
+        };
+    };
+    auto sumOf = [=](const char* name) {  // made while the form is built
+        return [=](const Run& r) {
+            const Run::Stage* form = stageOf(r, "form", 0);
+            if (!form) return kNaN;
+            double sum = 0;
+            for (const Run::Stage& st : r.stages)
+                if (st.name == name && st.begin >= form->begin && st.end <= form->end) sum += st.end - st.begin;
+            return sum;
+        };
+    };
+    auto gap = [=](const char* from, const char* to) {
+        return [=](const Run& r) {
+            const Run::Stage *a = stageOf(r, from, 0), *b = stageOf(r, to, 0);
+            return a && b ? b->begin - a->end : kNaN;
+        };
+    };
+    struct StageRow {
+        std::string key, label;
+        Stat launcher, bare, difference;  // difference: paired runs, launcher - bare
+    };
+    std::vector<StageRow> stages;
+    auto stage = [&](std::string key, std::string label, auto value) {
+        std::vector<double> l, b, d;
+        for (const Run& r : runs["staged"]) l.push_back(value(r));
+        for (const Run& r : runs["bare"]) b.push_back(value(r));
+        for (size_t i = 0; i < l.size() && i < b.size(); ++i) d.push_back(l[i] - b[i]);
+        stages.push_back({std::move(key), std::move(label), Summarise(l), Summarise(b), Summarise(d)});
+    };
+    const auto fonts = sumOf("font"), pictures = sumOf("picture");
+    stage("stage_entry", "process start -> wWinMain", [&](const Run& r) {
+        const Run::Stage* st = stageOf(r, "start-up", 0);
+        return st ? st->begin : kNaN;
+    });
+    stage("stage_startup", "toolkit start-up (comctl32)", length("start-up", 0));
+    stage("stage_picture_banner", "picture: banner, decode + scale", length("picture", 0));
+    stage("stage_picture_logo", "picture: logo, decode + scale", length("picture", 1));
+    stage("stage_fonts", "fonts (all labels and the form)", fonts);
+    stage("stage_window_controls", "window and controls (form less the above)", [&](const Run& r) {
+        const Run::Stage* form = stageOf(r, "form", 0);
+        return form ? form->end - form->begin - fonts(r) - pictures(r) : kNaN;
+    });
+    stage("stage_show", "form built -> first paint (centre, show)", gap("form", "paint"));
+    stage("stage_first_paint", "first paint", length("paint", 0));
+    stage("stage_paint_to_ready", "first paint -> ready for input", [&](const Run& r) {
+        const Run::Stage* st = stageOf(r, "paint", 0);
+        return st ? r.ready - st->end : kNaN;
+    });
+    stage("stage_ready", "= ready for input", [](const Run& r) { return r.ready; });
+    // The timer is the form's last control: armed as the form is finished.
+    std::vector<double> afterArming;
+    for (const Run& r : runs["staged"]) {
+        const Run::Stage* form = stageOf(r, "form", 0);
+        afterArming.push_back(form ? r.pix10 - form->end : kNaN);
+    }
+    add("first_tick_armed_screen", "first tick: timer armed->10 % on screen", "ms", afterArming);
 
     std::map<std::string, double> med;
     for (const Metric& m : metrics) med[m.key] = m.stat.median;
@@ -356,7 +483,12 @@ int wmain(int argc, wchar_t** argv) {
     for (auto& [k, v] : runs)
         for (const Run& r : v) badExit += (r.exitCode != 0);
 
-    printf("VELQUOR benchmark: N=%d, Wine, %s build run (medians; spread p10-p90)\n\n", n, arch);
+    const bool shipped32 = std::string(arch) == "i686";
+    printf("VELQUOR benchmark: N=%d, Wine, %s build run (medians; spread p10-p90)\n", n, arch);
+    printf("build:   %s\n", shipped32 ? "i686, the shipped 32-bit build (build/i686)"
+                                      : "x86_64 stand-in (build/x86_64): this machine cannot run the shipped "
+                                        "32-bit build, so no figure here is the shipped build's");
+    printf("machine: %s\n\n", machine);
     printf("%-42s %10s %21s %4s\n", "metric", "median", "p10 - p90", "n");
     for (const Metric& m : metrics)
         printf("%-42s %7.1f %-3s %9.1f - %-9.1f %4d\n", m.label.c_str(), m.stat.median, m.unit.c_str(), m.stat.p10,
@@ -366,6 +498,18 @@ int wmain(int argc, wchar_t** argv) {
     printf("%-42s %7.0f KiB\n", "VELQUOR.exe size, shipped i686", sizeShipped / 1024);
     printf("%-42s %7.0f KiB\n", "bare.exe size", sizeBare / 1024);
     printf("%-42s %7d\n", "runs with a nonzero exit code", badExit);
+
+    printf("\nStart-up stages, %s builds with stage marks (bench/stage_log.cpp), no product, medians in ms:\n", arch);
+    printf("%-42s %9s %9s %12s %21s\n", "stage", "launcher", "bare", "difference", "(paired; p10 - p90)");
+    for (const StageRow& row : stages)
+        printf("%-42s %9.1f %9.1f %+12.1f %9.1f - %-9.1f\n", row.label.c_str(), row.launcher.median, row.bare.median,
+               row.difference.median, row.difference.p10, row.difference.p90);
+    printf("pictures apart, in the driver's own process (%s):\n", arch);
+    for (const char* key : {"pictures_banner_decode", "pictures_banner_scale", "pictures_logo_decode",
+                            "pictures_logo_scale", "pictures_both"}) {
+        for (const Metric& m : metrics)
+            if (m.key == key) printf("  %-40s %7.1f ms\n", m.label.c_str(), m.stat.median);
+    }
 
     struct Target {
         const char* name;
@@ -377,25 +521,34 @@ int wmain(int argc, wchar_t** argv) {
     const double hold1 = std::isnan(med["hold_10_30_screen"]) ? med["hold_10_30_getpos"] : med["hold_10_30_screen"];
     const double hold2 =
         std::isnan(med["hold_30_product_screen"]) ? med["hold_30_product_getpos"] : med["hold_30_product_screen"];
+    const double tickArmed = med["first_tick_armed_screen"];
+    const double readyOver = med["ready_over_bare"], exitOver = med["exit_noproduct_over_bare"];
     const Target targets[] = {
-        {"ready ratio launcher/bare", readyRatio, readyRatio <= 1.25, "<= 1.25"},
-        {"first tick (ms)", tick, std::fabs(tick - 1000) <= 20, "1000 +- 20"},
+        {"ready over bare (ms)", readyOver, readyOver <= 30, "<= +30"},
+        {"  ready ratio launcher/bare", readyRatio, readyRatio <= 1.25, "<= 1.25"},
+        {"pictures both (ms)", med["pictures_both"], med["pictures_both"] <= 16, "<= 16"},
+        {"exit no product over bare (ms)", exitOver, exitOver <= 250, "<= +250"},
+        {"first tick after arming (ms)", tickArmed, std::fabs(tickArmed - 1000) <= 20, "1000 +- 20"},
+        {"  first tick after window seen", tick, std::fabs(tick - 1000) <= 20, "1000 +- 20"},
         {"hold 10->30 (ms)", hold1, std::fabs(hold1 - 100) <= 10, "100 +- 10"},
         {"hold 30->product (ms)", hold2, std::fabs(hold2 - 100) <= 10, "100 +- 10"},
         {"hold 30->product less start cost", hold2 - med["process_start_cost"],
          std::fabs(hold2 - med["process_start_cost"] - 100) <= 10, "100 +- 10"},
-        {"exit, no product (ms)", med["exit_noproduct"], med["exit_noproduct"] <= 1300, "<= 1300"},
         {"committed launcher-bare (MiB)", memDelta, memDelta <= 2, "<= 2"},
-        {"pictures both (ms)", med["pictures_both"], med["pictures_both"] <= 20, "<= 20"},
         {"exe run build (KiB)", sizeRun / 1024, sizeRun <= 1048576, "<= 1024"},
         {"exe shipped i686 (KiB)", sizeShipped / 1024, sizeShipped <= 1048576, "<= 1024"},
     };
-    printf("\n%-32s %10s %12s  %s\n", "target", "value", "goal", "met");
+    printf("\nGoals for the %s build run here:\n%-32s %10s %12s  %s\n", arch, "target", "value", "goal", "met");
     for (const Target& t : targets)
         printf("%-32s %10.2f %12s  %s\n", t.name, t.value, t.goal, std::isnan(t.value) ? "n/a" : t.met ? "yes" : "NO");
 
     std::ofstream out{std::filesystem::path(json)};
-    out << "{\n  \"n\": " << n << ",\n  \"arch\": \"" << arch << "\",\n  \"metrics\": {\n";
+    out << "{\n  \"n\": " << n << ",\n  \"arch\": \"" << arch << "\",\n  \"machine\": \"" << machine
+        << "\",\n  \"metrics\": {\n";
+    for (const StageRow& row : stages) {
+        metrics.push_back({row.key + "_launcher", row.label, "ms", row.launcher});
+        metrics.push_back({row.key + "_bare", row.label, "ms", row.bare});
+    }
     for (size_t i = 0; i < metrics.size(); ++i) {
         const Metric& m = metrics[i];
         out << "    \"" << m.key << "\": {\"unit\": \"" << m.unit << "\", \"median\": " << Num(m.stat.median)

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Benchmark (not a test): builds the launcher and bench/, then runs the
-# launcher and a bare window N times each (default 20), interleaved, under
-# Wine on the virtual display. Prints a table; the figures go to build/bench.json.
-# Uses a Wine prefix of its own, so it can run beside the tests.
+# launcher, a bare window and the launcher with its start-up stages marked, N
+# times each (default 20), interleaved, under Wine on the virtual display.
+# Prints the figures, the stage table and the goals for the build it ran (the
+# shipped i686 build wherever this machine runs 32-bit code); the figures go to
+# build/bench.json. Uses a Wine prefix of its own, so it can run beside the tests.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 n=${1:-20}
@@ -28,16 +30,25 @@ bench_build=$build_dir/bench-$arch
 if [ ! -f "$bench_build/CMakeCache.txt" ]; then
   cmake -S "$root/bench" -B "$bench_build" -G "Unix Makefiles" \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw.cmake" -DVELQUOR_ARCH="$arch" \
-    -DVELQUOR_DEPS="$build_dir/deps" >/dev/null
+    -DVELQUOR_DEPS="$build_dir/deps" -DVELQUOR_GENERATED="$build_dir/$arch/generated" >/dev/null
 fi
 cmake --build "$bench_build" -j"$(nproc)" >/dev/null
 
 win() { printf 'Z:%s' "${1//\//\\}"; }
+cpu_model=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)
+machine="${cpu_model:-unknown CPU}, $(nproc) cores, Linux $(uname -r), $("$WINE" --version 2>/dev/null || echo Wine)"
+machine+=", load average at start $(cut -d' ' -f1-3 /proc/loadavg)"
+if [ "$arch" != i686 ]; then
+  echo "bench.sh: this machine runs no 32-bit code: the shipped i686 build cannot be run here;" \
+    "every figure below is from the x86_64 stand-in build." >&2
+fi
 wine_session_start
 "$WINE" "$bench_build/driver.exe" \
   "$(win "$build_dir/$arch/src/main/VELQUOR.exe")" "$(win "$bench_build/bare.exe")" \
   "$(win "$build_dir/$arch/stand-in/NORVASK.exe")" "$(win "$root/assets/banner.jpg")" "$(win "$root/assets/logo.png")" \
-  "$(win "$build_dir/i686/src/main/VELQUOR.exe")" "$n" "$(win "$build_dir/bench.json")" "$arch"
+  "$(win "$build_dir/i686/src/main/VELQUOR.exe")" "$n" "$(win "$build_dir/bench.json")" "$arch" \
+  "$(win "$bench_build/staged.exe")" "$machine"
+echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 # CPU time from Linux: under this Wine, GetProcessTimes on another process
 # returns a figure that only grows from run to run. `wine x.exe` becomes the

@@ -16,7 +16,7 @@ mkdir -p "$build"
 
 flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer '-fsanitize=fuzzer,address,undefined'
        -fno-sanitize-recover=undefined -DFUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION -I"$root/src")
-library=("$root"/src/pictures/{area_scaler,image,png_reader,jpeg_reader}.cpp)
+library=("$root"/src/pictures/{adler32,area_scaler,image,png_reader,jpeg_reader}.cpp)
 
 for target in $targets; do
   echo "fuzz: building ${target}_fuzzer" >&2

@@ -2,13 +2,20 @@
 // product one second later and ends the application.
 #include "UABERTURA/UABERTURA.h"
 #include "toolkit/application.h"
+#include "toolkit/stage_scope.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     using toolkit::Application;
     Application.Guard([] {
-        Application.Initialize();
+        {
+            toolkit::StageScope stage("start-up");
+            Application.Initialize();
+        }
         Application.MainFormOnTaskBar = true;
-        Application.CreateForm(frm_abertura);
+        {
+            toolkit::StageScope stage("form");
+            Application.CreateForm(frm_abertura);
+        }
         Application.Run();
     });
     return 0;

@@ -14,8 +14,15 @@ namespace pictures {
 // then laid over the background. Works for shrinking and stretching alike.
 class AreaScaler final : public RowSink {
 public:
+    // Which row loops to run: the best the processor has (SSE2 on x86, checked at run time), or
+    // plain C++ for any processor. Both give the same pixels.
+    enum class Instructions { kBest, kPortable };
+    // True where kBest runs the SSE2 loops.
+    static bool BestIsSse2();
+
     // Throws DecodeError if the destination size is out of `limits`.
-    AreaScaler(int width, int height, std::uint32_t background, const Limits& limits = {});
+    AreaScaler(int width, int height, std::uint32_t background, const Limits& limits = {},
+               Instructions instructions = Instructions::kBest);
 
     void Begin(int width, int height) override;
     void Row(std::span<const std::uint8_t> rgba) override;
@@ -23,7 +30,6 @@ public:
     // The finished picture; throws DecodeError if rows are missing.
     Image Take();
 
-private:
     // The source pixels under one destination column: the first and last are weighed by how
     // much of them it covers; those between lie wholly inside and share one weight.
     struct Column {
@@ -32,10 +38,14 @@ private:
         std::uint32_t firstWeight;
         std::uint32_t lastWeight;
     };
+    struct Kernels;
+
+private:
     template <typename Sum>
     void Accumulate();
     void EmitRow();
 
+    const Kernels* kernels_;
     int dstWidth_;
     int dstHeight_;
     std::uint32_t background_;
@@ -46,7 +56,6 @@ private:
     bool begun_ = false;
     bool narrowSums_ = false;                   // a row's horizontal sums fit in 32 bits
     std::uint64_t full_ = 0;                    // total weight a destination pixel collects, times 255
-    double inverseFull_ = 0;                    // 1 / full_, for estimating the final division
     std::vector<Column> columns_;               // computed once per picture
     std::vector<std::uint32_t> premultiplied_;  // one source row, R*A, G*A, B*A, A
     std::vector<std::uint32_t> narrowSum_;      // one source row, scaled horizontally, when
@@ -60,6 +69,7 @@ private:
 };
 
 // Convenience over AreaScaler for a picture already in memory.
-Image ScaleRgba(const RgbaImage& source, int width, int height, std::uint32_t background);
+Image ScaleRgba(const RgbaImage& source, int width, int height, std::uint32_t background,
+                AreaScaler::Instructions instructions = AreaScaler::Instructions::kBest);
 
 }  // namespace pictures

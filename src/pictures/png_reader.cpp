@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "pictures/adler32.h"
 #include "pictures/decode.h"
 
 namespace pictures {
@@ -171,6 +172,8 @@ private:
             std::memset(&zs_, 0, sizeof zs_);
             if (inflateInit(&zs_) != Z_OK) Fail("cannot start zlib");
             inflating_ = true;
+            // zlib's own checksum loop is plain C; the rows are summed below, faster.
+            inflateValidate(&zs_, 0);
             // Whole rows, so zlib's fast loop runs long and rows are unfiltered where they land.
             const std::size_t rowSize = stride_ + 1;
             rows_.assign(rowSize * std::max<std::size_t>(2, kInflateBytes / rowSize), 0);
@@ -208,12 +211,15 @@ private:
                 zs_.avail_out = static_cast<uInt>(std::min(end - filled_, remaining_));
             }
             const uInt asked = zs_.avail_out;
+            const Bytef* input = zs_.next_in;
             const int status = inflate(&zs_, Z_NO_FLUSH);
+            NoteRead(input, zs_.next_in);
             if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) Fail("bad compressed data");
             if (rowsDone) {
                 if (zs_.avail_out == 0) Fail("more image data than the picture needs");
             } else {
                 const std::size_t produced = asked - zs_.avail_out;
+                adler_ = adler32_(adler_, rows_.data() + filled_, produced);
                 filled_ += produced;
                 remaining_ -= produced;
                 while (filled_ - consumed_ >= rowSize) {
@@ -222,9 +228,18 @@ private:
                 }
                 if (consumed_ == rows_.size()) filled_ = consumed_ = 0;
             }
-            if (status == Z_STREAM_END) streamEnded_ = true;
+            if (status == Z_STREAM_END) {
+                if (lastRead_ != adler_) Fail("bad compressed data");
+                streamEnded_ = true;
+            }
             if (status == Z_BUF_ERROR) return;  // nothing more without further input
         }
+    }
+
+    // Keeps the last four compressed bytes read: once the stream has ended, its checksum.
+    void NoteRead(const Bytef* from, const Bytef* to) {
+        for (const Bytef* p = to - std::min<std::ptrdiff_t>(to - from, 4); p != to; ++p)
+            lastRead_ = lastRead_ << 8 | *p;
     }
 
     void End() {
@@ -357,6 +372,9 @@ private:
     bool inflating_ = false;
     bool streamEnded_ = false;
     z_stream zs_{};
+    Adler32Function adler32_ = BestAdler32();
+    std::uint32_t adler_ = 1;     // of the bytes inflated so far
+    std::uint32_t lastRead_ = 0;  // see NoteRead
     // Rows as stored (filter byte + row), inflated straight in and unfiltered in place.
     std::vector<std::uint8_t> rows_;
     std::vector<std::uint8_t> zeros_;      // the row above the top one

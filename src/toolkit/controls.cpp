@@ -3,6 +3,7 @@
 #include "toolkit/errors.h"
 #include "toolkit/fonts.h"
 #include "toolkit/form.h"
+#include "toolkit/stage_scope.h"
 #include "pictures/resampler.h"
 
 #include <commctrl.h>
@@ -75,6 +76,7 @@ void TImage::Render() {
     const int height = bounds_.bottom - bounds_.top;
     bitmap_.reset();
     if (width <= 0 || height <= 0) return;
+    StageScope stage("picture");
     const pictures::Image image = pictures::LoadResampled(picture_, width, height, form_->Colour());
     bitmap_ = ToBitmap(image);
     bitmapSize_ = {image.width, image.height};

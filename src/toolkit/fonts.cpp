@@ -1,6 +1,7 @@
 #include "toolkit/fonts.h"
 
 #include "toolkit/errors.h"
+#include "toolkit/stage_scope.h"
 
 #include <cwchar>
 #include <initializer_list>
@@ -56,6 +57,7 @@ const wchar_t* FaceResolver::Resolve(const wchar_t* face) {
 }
 
 FontHandle CreateFontFrom(const FontLayout& layout, int dpi, FaceResolver& faces) {
+    StageScope stage("font");
     LOGFONTW font{};
     font.lfHeight = -ScaleToDpi(layout.height, dpi);
     font.lfWeight = layout.bold ? FW_BOLD : FW_NORMAL;

@@ -3,6 +3,7 @@
 #include "toolkit/application.h"
 #include "toolkit/errors.h"
 #include "toolkit/placement.h"
+#include "toolkit/stage_scope.h"
 
 #include <utility>
 
@@ -144,6 +145,7 @@ void TForm::Invalidate(const RECT& area) { InvalidateRect(Handle(), &area, FALSE
 void TForm::Close() { SendMessageW(Handle(), WM_CLOSE, 0, 0); }
 
 void TForm::Paint() {
+    StageScope stage("paint");
     PaintScope paint(Handle());
     RECT client;
     GetClientRect(Handle(), &client);

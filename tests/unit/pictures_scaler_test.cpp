@@ -163,6 +163,33 @@ TEST(AreaScaler, RampShrinksWithoutSteps) {
     }
 }
 
+// The SSE2 loops and the portable ones must give the same pixels, for the artwork's sizes and
+// for odd widths that leave the vector loops a tail.
+TEST(AreaScaler, Sse2AndPortableLoopsAgree) {
+#if defined(__i386__) || defined(__x86_64__)
+    EXPECT_TRUE(pictures::AreaScaler::BestIsSse2());
+#endif
+    const std::vector<Size> sizes = {{989, 989, 202, 170}, {960, 209, 729, 105}, {960, 209, 1900, 300},
+                                     {37, 23, 5, 3},       {5, 3, 37, 23},       {13, 7, 13, 7},
+                                     {1, 1, 3, 2},         {70, 1, 3, 1},        {3, 70, 1, 9}};
+    std::uint32_t seed = 12345;
+    const auto next = [&] { return seed = seed * 1664525u + 1013904223u, seed >> 24; };
+    for (const Size& s : sizes) {
+        // Opaque, clear and part-covered pixels in equal shares.
+        const RgbaImage noise = Make(s.sw, s.sh, [&](int, int) {
+            const std::uint32_t kind = next() % 3;
+            return Rgba{std::uint8_t(next()), std::uint8_t(next()), std::uint8_t(next()),
+                        std::uint8_t(kind == 0   ? 255
+                                     : kind == 1 ? 0
+                                                 : next())};
+        });
+        const std::uint32_t background = next() << 16 | next() << 8 | next();
+        const Image best = ScaleRgba(noise, s.dw, s.dh, background, pictures::AreaScaler::Instructions::kBest);
+        const Image portable = ScaleRgba(noise, s.dw, s.dh, background, pictures::AreaScaler::Instructions::kPortable);
+        EXPECT_EQ(best.pixels, portable.pixels) << s.sw << "x" << s.sh << " -> " << s.dw << "x" << s.dh;
+    }
+}
+
 TEST(AreaScaler, RowsMustMatchTheHeader) {
     pictures::AreaScaler scaler(2, 2, 0);
     scaler.Begin(3, 2);
