@@ -20,21 +20,6 @@ using pictures::Resampler;
 using pictures::RgbaImage;
 using namespace pictures_test;
 
-struct Rgba {
-    std::uint8_t r, g, b, a;
-};
-
-RgbaImage Make(int width, int height, const std::function<Rgba(int, int)>& pixel) {
-    RgbaImage image{width, height, {}};
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const Rgba p = pixel(x, y);
-            image.rgba.insert(image.rgba.end(), {p.r, p.g, p.b, p.a});
-        }
-    }
-    return image;
-}
-
 Image Resample(const RgbaImage& source, int width, int height, std::uint32_t background) {
     Resampler resampler(width, height, background);
     resampler.Begin(source.width, source.height);

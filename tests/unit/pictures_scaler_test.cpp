@@ -15,21 +15,8 @@ using pictures::DecodeError;
 using pictures::Image;
 using pictures::RgbaImage;
 using pictures::ScaleRgba;
-
-struct Rgba {
-    std::uint8_t r, g, b, a;
-};
-
-RgbaImage Make(int width, int height, const std::function<Rgba(int, int)>& pixel) {
-    RgbaImage image{width, height, {}};
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const Rgba p = pixel(x, y);
-            image.rgba.insert(image.rgba.end(), {p.r, p.g, p.b, p.a});
-        }
-    }
-    return image;
-}
+using pictures_test::Make;
+using pictures_test::Rgba;
 
 RgbaImage Grey(const std::vector<int>& row) {
     return Make(int(row.size()), 1, [&](int x, int) {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <initializer_list>
 #include <iterator>
 #include <stdexcept>
@@ -17,6 +18,22 @@
 #include "pictures/decode.h"
 
 namespace pictures_test {
+
+struct Rgba {
+    std::uint8_t r, g, b, a;
+};
+
+// A picture of `width` x `height` whose pixels `pixel(x, y)` gives.
+inline pictures::RgbaImage Make(int width, int height, const std::function<Rgba(int, int)>& pixel) {
+    pictures::RgbaImage image{width, height, {}};
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const Rgba p = pixel(x, y);
+            image.rgba.insert(image.rgba.end(), {p.r, p.g, p.b, p.a});
+        }
+    }
+    return image;
+}
 
 using Bytes = std::vector<std::uint8_t>;
 
