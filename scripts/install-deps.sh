@@ -36,12 +36,14 @@ main() {
     dpkg --add-architecture i386
   fi
   say "updating the package lists"
-  if ! apt-get update -qq; then
+  # Another install may hold dpkg's lock for a while: wait for it instead of failing.
+  local apt=(apt-get -o DPkg::Lock::Timeout=600)
+  if ! "${apt[@]}" update -qq; then
     say "apt-get update failed: is the Debian package mirror reachable from this machine?"
     exit 1
   fi
   say "installing: $(echo $missing)"
-  if ! DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null; then
+  if ! DEBIAN_FRONTEND=noninteractive "${apt[@]}" install -y -qq --no-install-recommends $missing >/dev/null; then
     say "apt-get install failed: check the network to the Debian mirror and the messages above."
     exit 1
   fi
