@@ -15,23 +15,23 @@ export WINEPREFIX=$build_dir/wine-bench-$arch
 export STANDIN_MODE=exit-at-once
 [ "$(wine_dpi)" = 96 ] || WINEPREFIX+=-dpi$(wine_dpi)  # VELQUOR_DPI=144: at 150 % scale
 
-# Only the launcher and the stand-in product (both machines), so a
+# Configured through the presets (CMakePresets.json), placed in $build_dir as scripts/build.sh
+# does. Of the tests' builds only the launcher and the stand-in product are built, so a
 # half-finished test elsewhere in the tree cannot stop the benchmark.
+configure() {
+  local preset=$1 cache=$build_dir/$1/CMakeCache.txt
+  # A folder configured from elsewhere (bench/ was once a project of its own) is configured afresh.
+  grep -qsx "CMAKE_HOME_DIRECTORY:INTERNAL=$root" "$cache" || rm -rf "$cache" "$build_dir/$preset/CMakeFiles"
+  [ -f "$cache" ] ||
+    cmake -S "$root" --preset "$preset" -B "$build_dir/$preset" -DVELQUOR_DEPS="$build_dir/deps" >/dev/null
+}
 for a in i686 $arch; do
   bash "$root/scripts/build-libjpeg.sh" "$a" >/dev/null
-  if [ ! -f "$build_dir/$a/CMakeCache.txt" ]; then
-    cmake -S "$root" -B "$build_dir/$a" -G "Unix Makefiles" \
-      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw.cmake" -DVELQUOR_ARCH="$a" \
-      -DVELQUOR_DEPS="$build_dir/deps" >/dev/null
-  fi
+  configure "$a"
   cmake --build "$build_dir/$a" -j"$(nproc)" --target VELQUOR NORVASK >/dev/null
 done
 bench_build=$build_dir/bench-$arch
-if [ ! -f "$bench_build/CMakeCache.txt" ]; then
-  cmake -S "$root/bench" -B "$bench_build" -G "Unix Makefiles" \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw.cmake" -DVELQUOR_ARCH="$arch" \
-    -DVELQUOR_DEPS="$build_dir/deps" -DVELQUOR_GENERATED="$build_dir/$arch/generated" >/dev/null
-fi
+configure "bench-$arch"
 cmake --build "$bench_build" -j"$(nproc)" >/dev/null
 
 win() { printf 'Z:%s' "${1//\//\\}"; }
