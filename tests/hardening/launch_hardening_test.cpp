@@ -218,9 +218,10 @@ INSTANTIATE_TEST_SUITE_P(Names, PlantedDll,
 // theme DLL (its own loads) and shcore (the DPI functions of Windows 8.1); what those load in turn
 // that is not a known DLL (dwmapi from uxtheme on Windows; msimg32 and winmm under Wine); the
 // targets of advapi32's forwarders (cryptbase, cryptsp); dbghelp, which a crash report loads.
-// Left out: known DLLs, which Windows never takes from beside the exe but Wine does (its comctl32
-// loads ole32 so), and what Wine's own DLLs load before any of the launcher's code (version,
-// imm32, ucrtbase, zlib1). Planted, either would test Wine; the start-up loads are the PE check's.
+// Left out: known DLLs, which Windows never takes from beside the exe but Wine does (a planted
+// ole32 is loaded so, through Wine's own DLLs), and what Wine's DLLs load before any of the
+// launcher's code (version, imm32, ucrtbase, zlib1). Planted, either would test Wine; the start-up
+// loads are the PE check's.
 constexpr const wchar_t* kLoadedAfterStart[] = {L"comctl32", L"uxtheme", L"shcore", L"dwmapi", L"cryptbase",
                                                 L"cryptsp",  L"msimg32", L"winmm",  L"dbghelp"};
 
