@@ -1,17 +1,19 @@
-// Benchmark driver, run under Wine: starts the launcher and a bare window
-// itself (interleaved), watches them from outside with QueryPerformanceCounter,
-// times the launcher's picture code in-process, and prints one table plus JSON.
+// Benchmark driver, run under Wine: starts the launcher, a bare window and the launcher's staged
+// build itself (interleaved), watches them from outside with QueryPerformanceCounter, times the
+// launcher's picture code in-process, and prints the figures, the stage table and the goals, all
+// of them also written as JSON. Every figure is a row of a table below: add one there.
 #include <windows.h>
 #include <commctrl.h>
 #include <psapi.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,202 +22,378 @@
 
 namespace {
 
-double g_freq = 0;
-double Now() {
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) * 1000.0 / g_freq;  // ms
-}
-double Ticks(long long t) { return static_cast<double>(t) * 1000.0 / g_freq; }
-
 constexpr double kNaN = NAN;
+using Samples = std::vector<double>;
 
+// ----- the command line: --name value pairs -----
+
+struct Options {
+    std::wstring launcher, bare, staged, product, shipped, banner, logo, json, n, arch, machine, cpuLauncher, cpuBare;
+};
+
+struct Option {
+    const wchar_t* name;
+    std::wstring Options::*field;
+    const wchar_t* what;
+};
+
+constexpr Option kOptions[] = {
+    {L"--launcher", &Options::launcher, L"the launcher's exe of the build run"},
+    {L"--bare", &Options::bare, L"the bare window's exe"},
+    {L"--staged", &Options::staged, L"the launcher's build with its stages marked"},
+    {L"--product", &Options::product, L"the stand-in product's exe"},
+    {L"--shipped", &Options::shipped, L"the shipped i686 exe (its size)"},
+    {L"--banner", &Options::banner, L"the banner's file"},
+    {L"--logo", &Options::logo, L"the logo's file"},
+    {L"--json", &Options::json, L"where the figures are written"},
+    {L"--n", &Options::n, L"runs of each program"},
+    {L"--arch", &Options::arch, L"the build run: i686 or x86_64"},
+    {L"--machine", &Options::machine, L"the machine, in words"},
+    {L"--cpu-launcher", &Options::cpuLauncher, L"CPU ms of launcher runs, from Linux rusage, space-separated"},
+    {L"--cpu-bare", &Options::cpuBare, L"CPU ms of bare runs, likewise"},
+};
+
+bool Parse(int argc, wchar_t** argv, Options& options) {
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const auto option = std::find_if(std::begin(kOptions), std::end(kOptions),
+                                         [&](const Option& o) { return std::wcscmp(o.name, argv[i]) == 0; });
+        if (option == std::end(kOptions)) return false;
+        options.*(option->field) = argv[i + 1];
+    }
+    return argc % 2 == 1 && std::all_of(std::begin(kOptions), std::end(kOptions),
+                                        [&](const Option& o) { return !(options.*(o.field)).empty(); });
+}
+
+void Usage() {
+    std::fwprintf(stderr, L"usage: driver");
+    for (const Option& o : kOptions) std::fwprintf(stderr, L" %ls VALUE", o.name);
+    std::fwprintf(stderr, L"\n");
+    for (const Option& o : kOptions) std::fwprintf(stderr, L"  %-16ls %ls\n", o.name, o.what);
+}
+
+std::string Utf8(const std::wstring& text) {
+    std::string out(text.size() * 3 + 1, '\0');
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), static_cast<int>(out.size()), nullptr, nullptr);
+    out.resize(length > 0 ? static_cast<size_t>(length - 1) : 0);
+    return out;
+}
+
+Samples Numbers(const std::wstring& text) {
+    Samples values;
+    std::wistringstream in(text);
+    for (double v; in >> v;) values.push_back(v);
+    return values;
+}
+
+// ----- the run: each program started and watched from outside -----
+
+struct Clock {
+    double ticksPerMs;
+    static Clock Make() {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return {static_cast<double>(f.QuadPart) / 1000.0};
+    }
+    double Ms(long long ticks) const { return static_cast<double>(ticks) / ticksPerMs; }
+    double Now() const {
+        LARGE_INTEGER t;
+        QueryPerformanceCounter(&t);
+        return Ms(t.QuadPart);
+    }
+};
+
+// Files the programs write for the driver: the product's (or bare window's) start stamp and the
+// staged build's stage log, named to them through the environment.
+struct Files {
+    std::wstring stamp, stageLog;
+    static Files Make() {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        Files files{std::wstring(temp) + L"velquor-bench-stamp.bin", std::wstring(temp) + L"velquor-bench-stages.txt"};
+        SetEnvironmentVariableW(L"VELQUOR_BENCH_STAMP", files.stamp.c_str());
+        SetEnvironmentVariableW(L"VELQUOR_STAGE_LOG", files.stageLog.c_str());
+        return files;
+    }
+    void Clear() const {
+        DeleteFileW(stamp.c_str());
+        DeleteFileW(stageLog.c_str());
+    }
+};
+
+// A start-up stage from the staged build's log, ms after process start.
+struct Stage {
+    std::string name;
+    double begin, end;
+};
+
+// One run, in ms after CreateProcess (NaN: not seen).
 struct Run {
-    double ready = kNaN;    // process start -> WaitForInputIdle
-    double window = kNaN;   // process start -> first seen by FindWindow
-    double visible = kNaN;  // process start -> first seen visible
-    double pos10 = kNaN;    // process start -> PBM_GETPOS first reads >= 10
-    double pos30 = kNaN;    // ... first reads >= 30
-    double pix10 = kNaN;    // process start -> bar fill seen on screen at 10 %
-    double pix30 = kNaN;    // ... at 30 %
-    double product = kNaN;  // process start -> stand-in product started
-    double exit = kNaN;     // process start -> process handle signalled
-    double cpu = kNaN;      // user+kernel ms
-    double peakWs = kNaN, pagefileUp = kNaN, pagefileEnd = kNaN, peakPagefile = kNaN;  // MiB
+    double ready = kNaN;       // WaitForInputIdle
+    double window = kNaN;      // first seen by EnumWindows
+    double pos10 = kNaN;       // PBM_GETPOS first reads >= 10
+    double pos30 = kNaN;       // ... >= 30
+    double pix10 = kNaN;       // the bar's fill seen on screen at 10 %
+    double pix30 = kNaN;       // ... at 30 %
+    double stamp = kNaN;       // the product's start, or the bare window's wWinMain return
+    double exit = kNaN;        // process handle signalled
+    double pagefileUp = kNaN;  // committed MiB, 500 ms after the window was seen
     DWORD exitCode = 0;
-    // Start-up stages from the staged build's log: name, begin and end, ms after process start.
-    struct Stage {
-        std::string name;
-        double begin, end;
-    };
     std::vector<Stage> stages;
 };
 
-double MiB(SIZE_T bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
-
-struct Finder {
+struct WindowSearch {
     DWORD pid;
-    const wchar_t* cls;
+    const wchar_t* windowClass;
     HWND found;
 };
-BOOL CALLBACK FindTop(HWND window, LPARAM param) {
-    auto* f = reinterpret_cast<Finder*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<WindowSearch*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
     wchar_t name[64];
-    if (pid == f->pid && GetClassNameW(window, name, 64) && lstrcmpW(name, f->cls) == 0) {
-        f->found = window;
-        return FALSE;
-    }
-    return TRUE;
+    if (owner != search->pid || !GetClassNameW(window, name, 64) || lstrcmpW(name, search->windowClass) != 0)
+        return TRUE;
+    search->found = window;
+    return FALSE;
 }
 
-std::wstring g_stamp, g_stageLog;
+HWND TopWindowOf(DWORD pid, const wchar_t* windowClass) {
+    WindowSearch search{pid, windowClass, nullptr};
+    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
 
-std::vector<Run::Stage> ReadStages(double start) {
-    std::vector<Run::Stage> stages;
-    std::ifstream in{std::filesystem::path(g_stageLog)};
+double MiB(SIZE_T bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
+
+std::vector<Stage> ReadStages(const Files& files, const Clock& clock, double start) {
+    std::vector<Stage> stages;
+    std::ifstream in{std::filesystem::path(files.stageLog)};
     std::string name;
     long long begin = 0, end = 0;
-    while (in >> name >> begin >> end) {
-        stages.push_back({name, Ticks(begin) - start, end ? Ticks(end) - start : kNaN});
-    }
+    while (in >> name >> begin >> end)
+        stages.push_back({name, clock.Ms(begin) - start, end ? clock.Ms(end) - start : kNaN});
     return stages;
 }
 
-Run RunOnce(const std::wstring& exe, const wchar_t* windowClass, bool watchBar) {
-    Run r;
-    DeleteFileW(g_stamp.c_str());
-    DeleteFileW(g_stageLog.c_str());
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    std::wstring cmd = L"\"" + exe + L"\"";
-    const double start = Now();
-    if (!CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        fwprintf(stderr, L"driver: cannot start %ls (%lu)\n", exe.c_str(), GetLastError());
-        return r;
-    }
-    HDC screen = GetDC(nullptr);
-    HWND window = nullptr, bar = nullptr;
-    POINT at10{}, at30{};
-    COLORREF empty10 = CLR_INVALID, empty30 = CLR_INVALID;
-    double upSampleAt = kNaN;
-    for (;;) {
-        const double t = Now() - start;
-        if (WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0) {
-            r.exit = t;
-            break;
-        }
-        if (t > 15000) {
-            TerminateProcess(pi.hProcess, 99);
-            break;
-        }
-        // Polled rather than waited on, so the window is seen from its creation on.
-        if (std::isnan(r.ready) && WaitForInputIdle(pi.hProcess, 0) == 0) r.ready = Now() - start;
-        if (!window) {
-            Finder f{pi.dwProcessId, windowClass, nullptr};
-            EnumWindows(FindTop, reinterpret_cast<LPARAM>(&f));
-            if (f.found) {
-                window = f.found;
-                r.window = t;
-                upSampleAt = t + 500;
-            }
-        }
-        if (window && std::isnan(r.visible) && IsWindowVisible(window)) r.visible = t;
-        if (window && !bar) {
-            bar = FindWindowExW(window, nullptr, PROGRESS_CLASSW, nullptr);
-        }
-        // The form may still move into place after its bar exists.
-        if (bar && t - r.window < 700) {
-            {
-                RECT rc;
-                GetWindowRect(bar, &rc);
-                const int inner = rc.right - rc.left - 4;  // sunken edge
-                at10 = {rc.left + 2 + inner * 5 / 100, (rc.top + rc.bottom) / 2};
-                at30 = {rc.left + 2 + inner * 20 / 100, (rc.top + rc.bottom) / 2};
-            }
-        }
-        if (watchBar && bar) {
-            DWORD_PTR pos = 0;
-            if (SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 5, &pos)) {
-                const double seen = Now() - start;
-                if (pos >= 10 && std::isnan(r.pos10)) r.pos10 = seen;
-                if (pos >= 30 && std::isnan(r.pos30)) r.pos30 = seen;
-            }
-            const COLORREF c10 = GetPixel(screen, at10.x, at10.y), c30 = GetPixel(screen, at30.x, at30.y);
-            // The empty bar's colour, once it is surely painted and surely not yet stepped.
-            if (t - r.window < 700) {
-                empty10 = c10, empty30 = c30;
-            } else {
-                if (c10 != empty10 && std::isnan(r.pix10)) r.pix10 = t;
-                if (c30 != empty30 && std::isnan(r.pix30)) r.pix30 = t;
-            }
-        }
-        PROCESS_MEMORY_COUNTERS pmc{};
-        pmc.cb = sizeof pmc;
-        // A process on its way out reads as all zeros under Wine; keep the last real sample.
-        if (GetProcessMemoryInfo(pi.hProcess, &pmc, sizeof pmc) && pmc.PagefileUsage) {
-            r.peakWs = MiB(pmc.PeakWorkingSetSize);
-            r.peakPagefile = MiB(pmc.PeakPagefileUsage);
-            r.pagefileEnd = MiB(pmc.PagefileUsage);
-            if (std::isnan(r.pagefileUp) && !std::isnan(upSampleAt) && t >= upSampleAt)
-                r.pagefileUp = MiB(pmc.PagefileUsage);
-        }
-        Sleep(1);
-    }
-    ReleaseDC(nullptr, screen);
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    GetExitCodeProcess(pi.hProcess, &r.exitCode);
-    FILETIME created, exited, kernel, user;
-    if (GetProcessTimes(pi.hProcess, &created, &exited, &kernel, &user)) {
-        auto ms = [](FILETIME f) {
-            return static_cast<double>((static_cast<unsigned long long>(f.dwHighDateTime) << 32) | f.dwLowDateTime) /
-                   1e4;
-        };
-        r.cpu = ms(kernel) + ms(user);
-    }
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    r.stages = ReadStages(start);
-    // The product may still be writing its stamp.
+double ReadStamp(const Files& files, const Clock& clock, double start, bool wait) {
+    // The product may still be writing it.
     for (int i = 0; i < 200; ++i) {
-        std::ifstream in(std::filesystem::path(g_stamp), std::ios::binary);
+        std::ifstream in(std::filesystem::path(files.stamp), std::ios::binary);
         long long stamp = 0;
-        if (in.read(reinterpret_cast<char*>(&stamp), sizeof stamp)) {
-            r.product = Ticks(stamp) - start;
-            break;
-        }
-        if (!watchBar) break;
+        if (in.read(reinterpret_cast<char*>(&stamp), sizeof stamp)) return clock.Ms(stamp) - start;
+        if (!wait) break;
         Sleep(10);
     }
-    return r;
+    return kNaN;
 }
 
-struct Stat {
-    double median = kNaN, p10 = kNaN, p90 = kNaN;
-    int n = 0;
+// Where the bar's fill is read on screen: 5 % and 20 % into its inside (past its sunken edge).
+struct BarPoints {
+    POINT at10, at30;
+    static BarPoints Of(HWND bar) {
+        RECT rc;
+        GetWindowRect(bar, &rc);
+        const int inner = rc.right - rc.left - 4, middle = (rc.top + rc.bottom) / 2;
+        return {{rc.left + 2 + inner * 5 / 100, middle}, {rc.left + 2 + inner * 20 / 100, middle}};
+    }
 };
-Stat Summarise(std::vector<double> v) {
-    v.erase(std::remove_if(v.begin(), v.end(), [](double x) { return std::isnan(x); }), v.end());
-    Stat s;
-    s.n = static_cast<int>(v.size());
-    if (v.empty()) return s;
-    std::sort(v.begin(), v.end());
-    auto at = [&](double q) {  // linear interpolation between closest ranks
-        const double pos = q * static_cast<double>(v.size() - 1);
-        const size_t lo = static_cast<size_t>(pos);
-        const size_t hi = std::min(lo + 1, v.size() - 1);
-        return v[lo] + (v[hi] - v[lo]) * (pos - static_cast<double>(lo));
-    };
-    s.median = at(0.5), s.p10 = at(0.1), s.p90 = at(0.9);
-    return s;
+
+// Polls a started process every millisecond until it ends (or 15 s pass).
+class Watch {
+public:
+    Watch(const Clock& clock, const PROCESS_INFORMATION& process, const wchar_t* windowClass, bool watchBar)
+        : clock_(clock), process_(process), windowClass_(windowClass), watchBar_(watchBar) {}
+
+    void Until(Run& run, double start) {
+        HDC screen = GetDC(nullptr);
+        for (;;) {
+            const double t = clock_.Now() - start;
+            if (WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0) {
+                run.exit = t;
+                break;
+            }
+            if (t > 15000) {
+                TerminateProcess(process_.hProcess, 99);
+                break;
+            }
+            Sample(run, t, screen);
+            Sleep(1);
+        }
+        ReleaseDC(nullptr, screen);
+    }
+
+private:
+    void Sample(Run& run, double t, HDC screen) {
+        // Polled rather than waited on, so the window is seen from its creation on.
+        if (std::isnan(run.ready) && WaitForInputIdle(process_.hProcess, 0) == 0) run.ready = t;
+        if (!window_ && (window_ = TopWindowOf(process_.dwProcessId, windowClass_))) run.window = t;
+        if (window_ && !bar_) bar_ = FindWindowExW(window_, nullptr, PROGRESS_CLASSW, nullptr);
+        // The form may still move into place after its bar exists, and the empty bar's colour is
+        // taken while it is surely painted and surely not yet stepped.
+        const bool settling = t - run.window < 700;
+        if (bar_ && settling) points_ = BarPoints::Of(bar_);
+        if (watchBar_ && bar_) SampleBar(run, t, screen, settling);
+        SampleMemory(run, t);
+    }
+
+    void SampleBar(Run& run, double t, HDC screen, bool settling) {
+        DWORD_PTR pos = 0;
+        if (SendMessageTimeoutW(bar_, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 5, &pos)) {
+            if (pos >= 10 && std::isnan(run.pos10)) run.pos10 = t;
+            if (pos >= 30 && std::isnan(run.pos30)) run.pos30 = t;
+        }
+        const COLORREF c10 = GetPixel(screen, points_.at10.x, points_.at10.y);
+        const COLORREF c30 = GetPixel(screen, points_.at30.x, points_.at30.y);
+        if (settling) {
+            empty10_ = c10, empty30_ = c30;
+            return;
+        }
+        if (c10 != empty10_ && std::isnan(run.pix10)) run.pix10 = t;
+        if (c30 != empty30_ && std::isnan(run.pix30)) run.pix30 = t;
+    }
+
+    void SampleMemory(Run& run, double t) {
+        PROCESS_MEMORY_COUNTERS counters{};
+        counters.cb = sizeof counters;
+        // A process on its way out reads as all zeros under Wine.
+        if (std::isnan(run.pagefileUp) && !std::isnan(run.window) && t >= run.window + 500 &&
+            GetProcessMemoryInfo(process_.hProcess, &counters, sizeof counters) && counters.PagefileUsage)
+            run.pagefileUp = MiB(counters.PagefileUsage);
+    }
+
+    const Clock& clock_;
+    const PROCESS_INFORMATION& process_;
+    const wchar_t* windowClass_;
+    bool watchBar_;
+    HWND window_ = nullptr, bar_ = nullptr;
+    BarPoints points_{};
+    COLORREF empty10_ = CLR_INVALID, empty30_ = CLR_INVALID;
+};
+
+Run RunOnce(const Clock& clock, const Files& files, const std::wstring& exe, const wchar_t* windowClass,
+            bool watchBar) {
+    Run run;
+    files.Clear();
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::wstring command = L"\"" + exe + L"\"";
+    const double start = clock.Now();
+    if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        std::fwprintf(stderr, L"driver: cannot start %ls (%lu)\n", exe.c_str(), GetLastError());
+        return run;
+    }
+    Watch(clock, process, windowClass, watchBar).Until(run, start);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    run.stages = ReadStages(files, clock, start);
+    run.stamp = ReadStamp(files, clock, start, watchBar);
+    return run;
 }
 
-std::vector<unsigned char> ReadAll(const std::wstring& path) {
+enum Kind { kLauncher, kNoProduct, kBare, kProductAlone, kStaged, kKinds };
+
+using Runs = std::array<std::vector<Run>, kKinds>;
+
+// The launcher's product path, with whatever the tests left there kept aside meanwhile.
+class ProductSlot {
+public:
+    ProductSlot() {
+        CreateDirectoryW(L"C:\\VELQUOR", nullptr);
+        kept_ = MoveFileExW(kPath, kSaved, MOVEFILE_REPLACE_EXISTING) != FALSE;
+    }
+    ~ProductSlot() {
+        DeleteFileW(kPath);
+        if (kept_) MoveFileExW(kSaved, kPath, MOVEFILE_REPLACE_EXISTING);
+    }
+    ProductSlot(const ProductSlot&) = delete;
+    ProductSlot& operator=(const ProductSlot&) = delete;
+    void Install(const std::wstring& product) const { CopyFileW(product.c_str(), kPath, FALSE); }
+    void Remove() const { DeleteFileW(kPath); }
+
+private:
+    static constexpr const wchar_t* kPath = L"C:\\VELQUOR\\NORVASK.exe";
+    static constexpr const wchar_t* kSaved = L"C:\\VELQUOR\\NORVASK.exe.bench-saved";
+    bool kept_ = false;
+};
+
+// N rounds, each program once per round, so paired runs share the moment's load.
+Runs RunAll(const Options& options, int n) {
+    const Clock clock = Clock::Make();
+    const Files files = Files::Make();
+    const ProductSlot slot;
+    Runs runs;
+    for (int i = 0; i < n; ++i) {
+        slot.Install(options.product);
+        runs[kLauncher].push_back(RunOnce(clock, files, options.launcher, L"Tfrm_abertura", true));
+        slot.Remove();
+        runs[kNoProduct].push_back(RunOnce(clock, files, options.launcher, L"Tfrm_abertura", true));
+        runs[kBare].push_back(RunOnce(clock, files, options.bare, L"VelquorBenchBare", false));
+        // What Wine alone costs from CreateProcess to a program's first line.
+        runs[kProductAlone].push_back(RunOnce(clock, files, options.product, L"-", false));
+        runs[kStaged].push_back(RunOnce(clock, files, options.staged, L"Tfrm_abertura", true));
+        std::fwprintf(stderr, L"\rdriver: run %d/%d", i + 1, n);
+    }
+    std::fwprintf(stderr, L"\n");
+    files.Clear();
+    return runs;
+}
+
+// ----- the pictures, in the driver's own process -----
+
+std::vector<std::uint8_t> ReadAll(const std::wstring& path) {
     std::ifstream in(std::filesystem::path(path), std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
 }
+
+struct PictureTimes {
+    Samples banner, logo, both, bannerDecode, logoDecode;
+    double firstBoth = kNaN;  // the first, cold, call
+};
+
+// The picture path as the launcher takes it at 96 dpi: decoded and sized to the layout's sizes.
+void LoadBoth(const std::vector<std::uint8_t>& banner, const std::vector<std::uint8_t>& logo, const Clock& clock,
+              PictureTimes& times) {
+    const double a = clock.Now();
+    pictures::LoadScaled(banner, 729, 105, 0xFFFFFF);
+    const double m = clock.Now();
+    pictures::LoadScaled(logo, 202, 170, 0xFFFFFF);
+    const double e = clock.Now();
+    times.banner.push_back(m - a), times.logo.push_back(e - m), times.both.push_back(e - a);
+}
+
+// The decoders alone, rows dropped: what sizing adds is the difference.
+void DecodeBoth(const std::vector<std::uint8_t>& banner, const std::vector<std::uint8_t>& logo, const Clock& clock,
+                PictureTimes& times) {
+    struct NoSink final : pictures::RowSink {
+        void Begin(int, int) override {}
+        void Row(std::span<const std::uint8_t>) override {}
+    } none;
+    const double a = clock.Now();
+    pictures::Decode(banner, none);
+    const double m = clock.Now();
+    pictures::Decode(logo, none);
+    times.bannerDecode.push_back(m - a), times.logoDecode.push_back(clock.Now() - m);
+}
+
+PictureTimes TimePictures(const Options& options, int n) {
+    const Clock clock = Clock::Make();
+    const auto banner = ReadAll(options.banner), logo = ReadAll(options.logo);
+    PictureTimes times;
+    for (int i = 0; i < std::max(n, 5); ++i) {
+        LoadBoth(banner, logo, clock, times);
+        if (i == 0) times.firstBoth = times.both.back();
+        DecodeBoth(banner, logo, clock, times);
+    }
+    return times;
+}
+
+// ----- the figures: one row each -----
 
 double FileSize(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA d{};
@@ -223,358 +401,411 @@ double FileSize(const std::wstring& path) {
     return static_cast<double>((static_cast<unsigned long long>(d.nFileSizeHigh) << 32) | d.nFileSizeLow);
 }
 
-std::string Num(double x) {
-    if (std::isnan(x)) return "null";
-    char b[32];
-    snprintf(b, sizeof b, "%.3f", x);
-    return b;
+struct Results {
+    Runs runs;
+    PictureTimes pictures;
+    Samples cpuLauncher, cpuBare;
+    double exeRun, exeShipped, exeBare;  // bytes
+};
+
+struct Stat {
+    double median = kNaN, p10 = kNaN, p90 = kNaN;
+    int n = 0;
+};
+
+Stat Summarise(Samples v) {
+    std::erase_if(v, [](double x) { return std::isnan(x); });
+    Stat s;
+    s.n = static_cast<int>(v.size());
+    if (v.empty()) return s;
+    std::sort(v.begin(), v.end());
+    auto at = [&](double q) {  // linear interpolation between closest ranks
+        const double pos = q * static_cast<double>(v.size() - 1);
+        const size_t lo = static_cast<size_t>(pos), hi = std::min(lo + 1, v.size() - 1);
+        return v[lo] + (v[hi] - v[lo]) * (pos - static_cast<double>(lo));
+    };
+    s.median = at(0.5), s.p10 = at(0.1), s.p90 = at(0.9);
+    return s;
+}
+
+double Median(const Samples& v) { return Summarise(v).median; }
+
+using RunValue = double (*)(const Run&);
+
+Samples Each(const std::vector<Run>& runs, RunValue value) {
+    Samples v;
+    for (const Run& r : runs) v.push_back(value(r));
+    return v;
+}
+
+// Run by run against the bare window's run of the same round.
+Samples OverBare(const Results& r, Kind kind, RunValue value) {
+    Samples v;
+    for (size_t i = 0; i < r.runs[kind].size() && i < r.runs[kBare].size(); ++i)
+        v.push_back(value(r.runs[kind][i]) - value(r.runs[kBare][i]));
+    return v;
+}
+
+// The bar's steps as drawn on screen, or as PBM_GETPOS read them where the screen was not read.
+double Step10(const Run& r) { return std::isnan(r.pix10) ? r.pos10 : r.pix10; }
+double Step30(const Run& r) { return std::isnan(r.pix30) ? r.pos30 : r.pix30; }
+
+const Stage* StageOf(const Run& r, const char* name, int nth = 0) {
+    for (const Stage& s : r.stages)
+        if (s.name == name && nth-- == 0) return &s;
+    return nullptr;
+}
+
+// What one run gives, ms after its start unless said.
+double Ready(const Run& r) { return r.ready; }
+double Window(const Run& r) { return r.window; }
+double Stamp(const Run& r) { return r.stamp; }  // the product's start, or the bare window's return
+double Exit(const Run& r) { return r.exit; }
+double Committed(const Run& r) { return r.pagefileUp; }  // MiB
+double Teardown(const Run& r) { return r.exit - r.stamp; }
+double FirstStepAfterWindow(const Run& r) { return Step10(r) - r.window; }
+double FirstStepAfterArming(const Run& r) {
+    // The timer is the form's last control: armed as the form is finished.
+    const Stage* form = StageOf(r, "form");
+    return form ? Step10(r) - form->end : kNaN;
+}
+double FirstHold(const Run& r) { return Step30(r) - Step10(r); }
+double SecondHold(const Run& r) { return r.stamp - Step30(r); }
+
+template <Kind kind, RunValue value>
+Samples PerRun(const Results& r) {
+    return Each(r.runs[kind], value);
+}
+
+template <Kind kind, RunValue value>
+Samples Paired(const Results& r) {
+    return OverBare(r, kind, value);
+}
+
+Samples ReadyRatio(const Results& r) {
+    Samples v;
+    for (size_t i = 0; i < r.runs[kLauncher].size() && i < r.runs[kBare].size(); ++i)
+        v.push_back(r.runs[kLauncher][i].ready / r.runs[kBare][i].ready);
+    return v;
+}
+
+Samples SecondHoldLessStartCost(const Results& r) {
+    return {Median(PerRun<kLauncher, SecondHold>(r)) - Median(PerRun<kProductAlone, Stamp>(r))};
+}
+
+Samples CpuOverBare(const Results& r) { return {Median(r.cpuLauncher) - Median(r.cpuBare)}; }
+
+Samples BadExits(const Results& r) {
+    double bad = 0;
+    for (const auto& runs : r.runs)
+        for (const Run& x : runs) bad += x.exitCode != 0;
+    return {bad};
+}
+
+// A goal on a figure's median.
+struct Goal {
+    const char* text = nullptr;
+    bool (*met)(double) = nullptr;
+};
+
+struct Metric {
+    const char* key;
+    const char* label;
+    const char* unit;
+    Samples (*read)(const Results&);
+    Goal goal = {};
+};
+
+constexpr Goal kExeSize{"<= 1024", [](double kib) { return kib <= 1024; }};
+constexpr Goal kHold{"100 +- 10", [](double ms) { return std::fabs(ms - 100) <= 10; }};
+constexpr Goal kTick{"1000 +- 20", [](double ms) { return std::fabs(ms - 1000) <= 20; }};
+
+// Every figure, printed and written in this order.
+constexpr Metric kMetrics[] = {
+    {"ready_launcher", "ready (start->input idle), launcher", "ms", PerRun<kLauncher, Ready>},
+    {"ready_bare", "ready (start->input idle), bare", "ms", PerRun<kBare, Ready>},
+    {"ready_over_bare",
+     "ready, launcher - bare (paired runs)",
+     "ms",
+     Paired<kLauncher, Ready>,
+     {"<= +30", [](double ms) { return ms <= 30; }}},
+    {"ready_ratio",
+     "ready, launcher / bare (paired runs)",
+     "",
+     ReadyRatio,
+     {"<= 1.25", [](double ratio) { return ratio <= 1.25; }}},
+    {"window_launcher", "window seen, launcher", "ms", PerRun<kLauncher, Window>},
+    {"window_bare", "window seen, bare", "ms", PerRun<kBare, Window>},
+    {"first_tick_armed", "first step drawn, after the timer was armed", "ms", PerRun<kStaged, FirstStepAfterArming>,
+     kTick},
+    {"first_tick_window", "first step drawn, after the window was seen", "ms", PerRun<kLauncher, FirstStepAfterWindow>,
+     kTick},
+    {"hold_10_30", "first step -> second step drawn", "ms", PerRun<kLauncher, FirstHold>, kHold},
+    {"hold_30_product", "second step drawn -> product started", "ms", PerRun<kLauncher, SecondHold>, kHold},
+    {"process_start_cost", "CreateProcess -> first line, product alone", "ms", PerRun<kProductAlone, Stamp>},
+    {"hold_30_product_less_start", "second step -> product, less its start cost", "ms", SecondHoldLessStartCost, kHold},
+    {"product_start", "start -> product started", "ms", PerRun<kLauncher, Stamp>},
+    {"exit_launcher", "start -> exit, product present", "ms", PerRun<kLauncher, Exit>},
+    {"exit_noproduct", "start -> exit, no product", "ms", PerRun<kNoProduct, Exit>},
+    {"exit_bare", "start -> exit, bare", "ms", PerRun<kBare, Exit>},
+    {"exit_noproduct_over_bare",
+     "exit no product, launcher - bare (paired)",
+     "ms",
+     Paired<kNoProduct, Exit>,
+     {"<= +250", [](double ms) { return ms <= 250; }}},
+    {"teardown_bare", "wWinMain returned -> exit seen, bare", "ms", PerRun<kBare, Teardown>},
+    {"committed_launcher", "committed memory, window up, launcher", "MiB", PerRun<kNoProduct, Committed>},
+    {"committed_bare", "committed memory, window up, bare", "MiB", PerRun<kBare, Committed>},
+    {"committed_over_bare",
+     "committed memory, launcher - bare (paired)",
+     "MiB",
+     Paired<kNoProduct, Committed>,
+     {"<= 2", [](double mib) { return mib <= 2; }}},
+    {"cpu_launcher", "CPU user+sys, launcher, no product (rusage)", "ms",
+     [](const Results& r) { return r.cpuLauncher; }},
+    {"cpu_bare", "CPU user+sys, bare (rusage)", "ms", [](const Results& r) { return r.cpuBare; }},
+    {"cpu_over_bare",
+     "CPU, launcher - bare (medians)",
+     "ms",
+     CpuOverBare,
+     {"<= 40", [](double ms) { return ms <= 40; }}},
+    {"pictures_banner_decode", "banner decode alone", "ms", [](const Results& r) { return r.pictures.bannerDecode; }},
+    {"pictures_banner", "banner 960x209 -> 729x105, decode + scale", "ms",
+     [](const Results& r) { return r.pictures.banner; }},
+    {"pictures_logo_decode", "logo decode alone", "ms", [](const Results& r) { return r.pictures.logoDecode; }},
+    {"pictures_logo", "logo 989x989 -> 202x170, decode + scale", "ms",
+     [](const Results& r) { return r.pictures.logo; }},
+    {"pictures_both",
+     "both pictures, decode + scale",
+     "ms",
+     [](const Results& r) { return r.pictures.both; },
+     {"<= 16", [](double ms) { return ms <= 16; }}},
+    {"pictures_first_call", "both pictures, first (cold) call", "ms",
+     [](const Results& r) { return Samples{r.pictures.firstBoth}; }},
+    {"exe_run_kib", "VELQUOR.exe, the build run", "KiB", [](const Results& r) { return Samples{r.exeRun / 1024}; },
+     kExeSize},
+    {"exe_shipped_kib", "VELQUOR.exe, shipped i686", "KiB",
+     [](const Results& r) { return Samples{r.exeShipped / 1024}; }, kExeSize},
+    {"exe_bare_kib", "bare.exe", "KiB", [](const Results& r) { return Samples{r.exeBare / 1024}; }},
+    {"nonzero_exits", "runs with a nonzero exit code", "runs", BadExits},
+};
+
+// ----- the stages: the staged build's marks and the bare window's, side by side -----
+
+double Length(const Run& r, const char* name, int nth) {
+    const Stage* s = StageOf(r, name, nth);
+    return s ? s->end - s->begin : kNaN;
+}
+
+// What the stages named `name` took while the form was built.
+double WithinForm(const Run& r, const char* name) {
+    const Stage* form = StageOf(r, "form");
+    if (!form) return kNaN;
+    double sum = 0;
+    for (const Stage& s : r.stages)
+        if (s.name == name && s.begin >= form->begin && s.end <= form->end) sum += s.end - s.begin;
+    return sum;
+}
+
+struct StageRow {
+    const char* key;
+    const char* label;
+    RunValue value;  // ms, of a run of the staged launcher or of the bare window
+};
+
+constexpr StageRow kStages[] = {
+    {"stage_entry", "process start -> wWinMain",
+     [](const Run& r) {
+         const Stage* s = StageOf(r, "start-up");
+         return s ? s->begin : kNaN;
+     }},
+    {"stage_startup", "toolkit start-up (comctl32)", [](const Run& r) { return Length(r, "start-up", 0); }},
+    {"stage_picture_banner", "picture: banner, decode + scale", [](const Run& r) { return Length(r, "picture", 0); }},
+    {"stage_picture_logo", "picture: logo, decode + scale", [](const Run& r) { return Length(r, "picture", 1); }},
+    {"stage_fonts", "fonts (all labels and the form)", [](const Run& r) { return WithinForm(r, "font"); }},
+    {"stage_window_controls", "window and controls (form less the above)",
+     [](const Run& r) { return Length(r, "form", 0) - WithinForm(r, "font") - WithinForm(r, "picture"); }},
+    {"stage_show", "form built -> first paint (centre, show)",
+     [](const Run& r) {
+         const Stage *form = StageOf(r, "form"), *paint = StageOf(r, "paint");
+         return form && paint ? paint->begin - form->end : kNaN;
+     }},
+    {"stage_first_paint", "first paint", [](const Run& r) { return Length(r, "paint", 0); }},
+    {"stage_paint_to_ready", "first paint -> ready for input",
+     [](const Run& r) {
+         const Stage* s = StageOf(r, "paint");
+         return s ? r.ready - s->end : kNaN;
+     }},
+    {"stage_ready", "= ready for input", [](const Run& r) { return r.ready; }},
+};
+
+struct StageStats {
+    Stat launcher, bare, difference;  // difference: paired runs, launcher - bare
+};
+
+StageStats Summarise(const Results& r, const StageRow& row) {
+    const Samples launcher = Each(r.runs[kStaged], row.value), bare = Each(r.runs[kBare], row.value);
+    Samples difference;
+    for (size_t i = 0; i < launcher.size() && i < bare.size(); ++i) difference.push_back(launcher[i] - bare[i]);
+    return {Summarise(launcher), Summarise(bare), Summarise(difference)};
+}
+
+const char* Verdict(const Goal& goal, double value) {
+    return std::isnan(value) ? "n/a" : goal.met(value) ? "yes" : "NO";
+}
+
+// ----- the report: printed, and written as JSON -----
+
+// A figure of the stage table, blank where that program has no such stage.
+std::string Cell(double value, const char* format = "%.1f") {
+    if (std::isnan(value)) return "";
+    char text[32];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+void PrintReport(const Results& r, const Options& options, int n) {
+    const std::string arch = Utf8(options.arch);
+    std::printf("VELQUOR benchmark: N=%d, Wine, %s build run (medians; spread p10-p90)\n", n, arch.c_str());
+    std::printf("build:   %s\n", arch == "i686" ? "i686, the shipped 32-bit build (build/i686)"
+                                                : "x86_64 stand-in (build/x86_64): this machine cannot run the "
+                                                  "shipped 32-bit build, so no figure here is the shipped build's");
+    std::printf("machine: %s\n\n", Utf8(options.machine).c_str());
+    std::printf("%-46s %10s %21s %4s\n", "figure", "median", "p10 - p90", "n");
+    for (const Metric& m : kMetrics) {
+        const Stat s = Summarise(m.read(r));
+        std::printf("%-46s %8.1f %-4s %8.1f - %-9.1f %4d\n", m.label, s.median, m.unit, s.p10, s.p90, s.n);
+    }
+    std::printf("\nStart-up stages, %s builds with stage marks (bench/stage_log.cpp), no product, medians in ms:\n",
+                arch.c_str());
+    std::printf("%-46s %9s %9s %12s %21s\n", "stage", "launcher", "bare", "difference", "(paired; p10 - p90)");
+    for (const StageRow& row : kStages) {
+        const StageStats s = Summarise(r, row);
+        std::printf("%-46s %9s %9s %12s %9s - %-9s\n", row.label, Cell(s.launcher.median).c_str(),
+                    Cell(s.bare.median).c_str(), Cell(s.difference.median, "%+.1f").c_str(),
+                    Cell(s.difference.p10).c_str(), Cell(s.difference.p90).c_str());
+    }
+    std::printf("\nGoals for the %s build run here:\n%-46s %10s %12s  %s\n", arch.c_str(), "figure", "value", "goal",
+                "met");
+    for (const Metric& m : kMetrics) {
+        if (!m.goal.text) continue;
+        const double value = Median(m.read(r));
+        std::printf("%-46s %10.2f %12s  %s\n", m.label, value, m.goal.text, Verdict(m.goal, value));
+    }
+}
+
+// Writes JSON values with their separators and escapes; the report's shape is the tables'.
+class JsonWriter {
+public:
+    explicit JsonWriter(std::ostream& out) : out_(out) {}
+    JsonWriter& Open(const char* key = nullptr) {
+        Key(key);
+        out_ << '{';
+        first_ = true;
+        return *this;
+    }
+    JsonWriter& Close() {
+        out_ << '}';
+        first_ = false;
+        return *this;
+    }
+    JsonWriter& Field(const char* key, const std::string& text) {
+        Key(key);
+        String(text);
+        return *this;
+    }
+    JsonWriter& Field(const char* key, double number) {
+        Key(key);
+        if (std::isnan(number)) {
+            out_ << "null";
+        } else {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.3f", number);
+            out_ << text;
+        }
+        return *this;
+    }
+    JsonWriter& Field(const char* key, int count) {
+        Key(key);
+        out_ << count;
+        return *this;
+    }
+    JsonWriter& Flag(const char* key, const char* verdict) {
+        Key(key);
+        out_ << (verdict[0] == 'y' ? "true" : verdict[0] == 'N' ? "false" : "null");
+        return *this;
+    }
+    JsonWriter& Stats(const char* key, const Stat& s) {
+        return Open(key).Field("median", s.median).Field("p10", s.p10).Field("p90", s.p90).Field("n", s.n).Close();
+    }
+
+private:
+    void Key(const char* key) {
+        if (!first_) out_ << ", ";
+        first_ = false;
+        if (!key) return;
+        String(key);
+        out_ << ": ";
+    }
+    void String(const std::string& text) {
+        out_ << '"';
+        for (const char c : text) {
+            if (c == '"' || c == '\\') {
+                out_ << '\\' << c;
+            } else if (static_cast<unsigned char>(c) < 0x20) {
+                char escape[8];
+                std::snprintf(escape, sizeof escape, "\\u%04x", c);
+                out_ << escape;
+            } else {
+                out_ << c;
+            }
+        }
+        out_ << '"';
+    }
+
+    std::ostream& out_;
+    bool first_ = true;
+};
+
+void WriteJson(const Results& r, const Options& options, int n) {
+    std::ofstream out{std::filesystem::path(options.json)};
+    JsonWriter json(out);
+    json.Open().Field("n", n).Field("arch", Utf8(options.arch)).Field("machine", Utf8(options.machine));
+    json.Open("metrics");
+    for (const Metric& m : kMetrics) {
+        const Stat s = Summarise(m.read(r));
+        json.Open(m.key).Field("label", m.label).Field("unit", m.unit).Field("median", s.median);
+        json.Field("p10", s.p10).Field("p90", s.p90).Field("n", s.n).Close();
+    }
+    json.Close().Open("stages");
+    for (const StageRow& row : kStages) {
+        const StageStats s = Summarise(r, row);
+        json.Open(row.key).Field("label", row.label).Stats("launcher", s.launcher).Stats("bare", s.bare);
+        json.Stats("difference", s.difference).Close();
+    }
+    json.Close().Open("goals");
+    for (const Metric& m : kMetrics) {
+        if (!m.goal.text) continue;
+        const double value = Median(m.read(r));
+        json.Open(m.key).Field("value", value).Field("goal", m.goal.text).Flag("met", Verdict(m.goal, value)).Close();
+    }
+    json.Close().Close();
+    out << '\n';
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 12) {
-        fwprintf(stderr,
-                 L"usage: driver launcher.exe bare.exe product.exe banner.jpg logo.png shipped.exe N out.json arch"
-                 L" staged.exe machine\n");
+    Options options;
+    if (!Parse(argc, argv, options) || _wtoi(options.n.c_str()) < 1) {
+        Usage();
         return 2;
     }
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    g_freq = static_cast<double>(f.QuadPart);
-    const std::wstring launcher = argv[1], bare = argv[2], product = argv[3], banner = argv[4], logo = argv[5],
-                       shipped = argv[6];
-    const int n = _wtoi(argv[7]);
-    const std::wstring json = argv[8];
-    char arch[32];
-    WideCharToMultiByte(CP_UTF8, 0, argv[9], -1, arch, sizeof arch, nullptr, nullptr);
-    const std::wstring staged = argv[10];
-    char machine[512];
-    WideCharToMultiByte(CP_UTF8, 0, argv[11], -1, machine, sizeof machine, nullptr, nullptr);
-
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    g_stamp = std::wstring(temp) + L"velquor-bench-stamp.bin";
-    SetEnvironmentVariableW(L"VELQUOR_BENCH_STAMP", g_stamp.c_str());
-    g_stageLog = std::wstring(temp) + L"velquor-bench-stages.txt";
-    SetEnvironmentVariableW(L"VELQUOR_STAGE_LOG", g_stageLog.c_str());
-
-    // The launcher's product path; keep whatever the tests left there.
-    const std::wstring productDir = L"C:\\VELQUOR", productPath = productDir + L"\\NORVASK.exe",
-                       saved = productPath + L".bench-saved";
-    CreateDirectoryW(productDir.c_str(), nullptr);
-    const bool hadProduct = MoveFileExW(productPath.c_str(), saved.c_str(), MOVEFILE_REPLACE_EXISTING);
-
-    std::map<std::string, std::vector<Run>> runs;
-    for (int i = 0; i < n; ++i) {
-        CopyFileW(product.c_str(), productPath.c_str(), FALSE);
-        runs["launcher"].push_back(RunOnce(launcher, L"Tfrm_abertura", true));
-        DeleteFileW(productPath.c_str());
-        runs["launcher_noproduct"].push_back(RunOnce(launcher, L"Tfrm_abertura", true));
-        runs["bare"].push_back(RunOnce(bare, L"VelquorBenchBare", false));
-        // What Wine alone costs from CreateProcess to a program's first line.
-        runs["product_direct"].push_back(RunOnce(product, L"-", false));
-        runs["staged"].push_back(RunOnce(staged, L"Tfrm_abertura", true));
-        fwprintf(stderr, L"\rdriver: run %d/%d", i + 1, n);
-    }
-    fwprintf(stderr, L"\n");
-    DeleteFileW(productPath.c_str());
-    if (hadProduct) MoveFileExW(saved.c_str(), productPath.c_str(), MOVEFILE_REPLACE_EXISTING);
-    DeleteFileW(g_stamp.c_str());
-    DeleteFileW(g_stageLog.c_str());
-
-    // The picture code, exactly as the launcher calls it.
-    const auto bannerBytes = ReadAll(banner), logoBytes = ReadAll(logo);
-    std::vector<double> tBanner, tLogo, tBoth, tBannerDecode, tLogoDecode, tBannerScale, tLogoScale;
-    double firstBoth = kNaN;
-    struct NoSink final : pictures::RowSink {
-        void Begin(int, int) override {}
-        void Row(std::span<const std::uint8_t>) override {}
-    };
-    for (int i = 0; i < std::max(n, 5); ++i) {
-        const double a = Now();
-        auto b = pictures::LoadScaled(bannerBytes, 729, 105, 0xFFFFFF);
-        const double m = Now();
-        auto l = pictures::LoadScaled(logoBytes, 202, 170, 0xFFFFFF);
-        const double e = Now();
-        if (i == 0) firstBoth = e - a;
-        tBanner.push_back(m - a), tLogo.push_back(e - m), tBoth.push_back(e - a);
-        // The decoders alone, rows dropped: what the scaler adds is the difference.
-        NoSink none;
-        const double d0 = Now();
-        pictures::Decode(bannerBytes, none);
-        const double d1 = Now();
-        pictures::Decode(logoBytes, none);
-        const double d2 = Now();
-        tBannerDecode.push_back(d1 - d0), tLogoDecode.push_back(d2 - d1);
-        tBannerScale.push_back(tBanner.back() - tBannerDecode.back());
-        tLogoScale.push_back(tLogo.back() - tLogoDecode.back());
-    }
-
-    struct Metric {
-        std::string key, label, unit;
-        Stat stat;
-    };
-    std::vector<Metric> metrics;
-    auto add = [&](std::string key, std::string label, std::string unit, std::vector<double> v) {
-        metrics.push_back({std::move(key), std::move(label), std::move(unit), Summarise(std::move(v))});
-    };
-    auto col = [&](const char* which, auto field) {
-        std::vector<double> v;
-        for (const Run& r : runs[which]) v.push_back(field(r));
-        return v;
-    };
-    auto diff = [&](const char* which, auto a, auto b) {
-        std::vector<double> v;
-        for (const Run& r : runs[which]) v.push_back(a(r) - b(r));
-        return v;
-    };
-    add("ready_launcher", "ready (start->input idle), launcher", "ms",
-        col("launcher", [](const Run& r) { return r.ready; }));
-    add("ready_bare", "ready (start->input idle), bare", "ms", col("bare", [](const Run& r) { return r.ready; }));
-    add("window_launcher", "window seen, launcher", "ms", col("launcher", [](const Run& r) { return r.window; }));
-    add("window_bare", "window seen, bare", "ms", col("bare", [](const Run& r) { return r.window; }));
-    add("visible_launcher", "window seen visible, launcher", "ms",
-        col("launcher", [](const Run& r) { return r.visible; }));
-    add("visible_bare", "window seen visible, bare", "ms", col("bare", [](const Run& r) { return r.visible; }));
-    add("first_tick_getpos", "first tick: window->PBM_GETPOS 10", "ms",
-        diff(
-            "launcher", [](const Run& r) { return r.pos10; }, [](const Run& r) { return r.window; }));
-    add("first_tick_screen", "first tick: window->10 % on screen", "ms",
-        diff(
-            "launcher", [](const Run& r) { return r.pix10; }, [](const Run& r) { return r.window; }));
-    add("hold_10_30_getpos", "hold 10->30 (PBM_GETPOS)", "ms",
-        diff(
-            "launcher", [](const Run& r) { return r.pos30; }, [](const Run& r) { return r.pos10; }));
-    add("hold_10_30_screen", "hold 10->30 (screen)", "ms",
-        diff(
-            "launcher", [](const Run& r) { return r.pix30; }, [](const Run& r) { return r.pix10; }));
-    add("hold_30_product_screen", "hold 30->product start (screen)", "ms",
-        diff(
-            "launcher", [](const Run& r) { return r.product; }, [](const Run& r) { return r.pix30; }));
-    add("hold_30_product_getpos", "hold 30->product start (PBM_GETPOS)", "ms",
-        diff(
-            "launcher", [](const Run& r) { return r.product; }, [](const Run& r) { return r.pos30; }));
-    add("product_start", "start->product start", "ms", col("launcher", [](const Run& r) { return r.product; }));
-    add("process_start_cost", "CreateProcess->first line, product alone", "ms",
-        col("product_direct", [](const Run& r) { return r.product; }));
-    add("exit_launcher", "start->exit, product present", "ms", col("launcher", [](const Run& r) { return r.exit; }));
-    add("exit_noproduct", "start->exit, no product", "ms",
-        col("launcher_noproduct", [](const Run& r) { return r.exit; }));
-    add("exit_bare", "start->exit, bare", "ms", col("bare", [](const Run& r) { return r.exit; }));
-    add("main_done_bare", "start->wWinMain returned, bare", "ms", col("bare", [](const Run& r) { return r.product; }));
-    add("teardown_bare", "wWinMain returned->exit seen, bare", "ms",
-        diff(
-            "bare", [](const Run& r) { return r.exit; }, [](const Run& r) { return r.product; }));
-    add("cpu_launcher", "GetProcessTimes CPU, launcher (bogus)", "ms",
-        col("launcher_noproduct", [](const Run& r) { return r.cpu; }));
-    add("cpu_bare", "GetProcessTimes CPU, bare (bogus)", "ms", col("bare", [](const Run& r) { return r.cpu; }));
-    add("peak_ws_launcher", "peak working set, launcher", "MiB",
-        col("launcher_noproduct", [](const Run& r) { return r.peakWs; }));
-    add("peak_ws_bare", "peak working set, bare", "MiB", col("bare", [](const Run& r) { return r.peakWs; }));
-    add("pagefile_up_launcher", "PagefileUsage window up, launcher", "MiB",
-        col("launcher_noproduct", [](const Run& r) { return r.pagefileUp; }));
-    add("pagefile_up_bare", "PagefileUsage window up, bare", "MiB",
-        col("bare", [](const Run& r) { return r.pagefileUp; }));
-    add("pagefile_end_launcher", "PagefileUsage last sample, launcher", "MiB",
-        col("launcher_noproduct", [](const Run& r) { return r.pagefileEnd; }));
-    add("pagefile_end_bare", "PagefileUsage last sample, bare", "MiB",
-        col("bare", [](const Run& r) { return r.pagefileEnd; }));
-    add("peak_pagefile_launcher", "peak PagefileUsage, launcher", "MiB",
-        col("launcher_noproduct", [](const Run& r) { return r.peakPagefile; }));
-    add("peak_pagefile_bare", "peak PagefileUsage, bare", "MiB",
-        col("bare", [](const Run& r) { return r.peakPagefile; }));
-    add("pictures_banner", "LoadScaled banner 960x209->729x105", "ms", tBanner);
-    add("pictures_logo", "LoadScaled logo 989x989->202x170", "ms", tLogo);
-    add("pictures_both", "LoadScaled both", "ms", tBoth);
-    add("pictures_banner_decode", "banner decode alone", "ms", tBannerDecode);
-    add("pictures_banner_scale", "banner scale (LoadScaled - decode)", "ms", tBannerScale);
-    add("pictures_logo_decode", "logo decode alone", "ms", tLogoDecode);
-    add("pictures_logo_scale", "logo scale (LoadScaled - decode)", "ms", tLogoScale);
-
-    // Over the bare window, run by run (the runs are interleaved, so each pair shares the moment's load).
-    auto overBare = [&](const char* which, auto field) {
-        std::vector<double> v;
-        for (size_t i = 0; i < runs[which].size() && i < runs["bare"].size(); ++i)
-            v.push_back(field(runs[which][i]) - field(runs["bare"][i]));
-        return v;
-    };
-    add("ready_over_bare", "ready, launcher - bare (paired runs)", "ms",
-        overBare("launcher", [](const Run& r) { return r.ready; }));
-    add("exit_noproduct_over_bare", "exit no product, launcher - bare (paired)", "ms",
-        overBare("launcher_noproduct", [](const Run& r) { return r.exit; }));
-
-    // Start-up stage by stage, from the marks of the staged build and of the bare window (ms; a
-    // stage's own time, or the gap between two marks).
-    auto stageOf = [](const Run& r, const char* name, int nth) -> const Run::Stage* {
-        for (const Run::Stage& st : r.stages)
-            if (st.name == name && nth-- == 0) return &st;
-        return nullptr;
-    };
-    auto length = [=](const char* name, int nth) {
-        return [=](const Run& r) {
-            const Run::Stage* st = stageOf(r, name, nth);
-            return st ? st->end - st->begin : kNaN;
-        };
-    };
-    auto sumOf = [=](const char* name) {  // made while the form is built
-        return [=](const Run& r) {
-            const Run::Stage* form = stageOf(r, "form", 0);
-            if (!form) return kNaN;
-            double sum = 0;
-            for (const Run::Stage& st : r.stages)
-                if (st.name == name && st.begin >= form->begin && st.end <= form->end) sum += st.end - st.begin;
-            return sum;
-        };
-    };
-    auto gap = [=](const char* from, const char* to) {
-        return [=](const Run& r) {
-            const Run::Stage *a = stageOf(r, from, 0), *b = stageOf(r, to, 0);
-            return a && b ? b->begin - a->end : kNaN;
-        };
-    };
-    struct StageRow {
-        std::string key, label;
-        Stat launcher, bare, difference;  // difference: paired runs, launcher - bare
-    };
-    std::vector<StageRow> stages;
-    auto stage = [&](std::string key, std::string label, auto value) {
-        std::vector<double> l, b, d;
-        for (const Run& r : runs["staged"]) l.push_back(value(r));
-        for (const Run& r : runs["bare"]) b.push_back(value(r));
-        for (size_t i = 0; i < l.size() && i < b.size(); ++i) d.push_back(l[i] - b[i]);
-        stages.push_back({std::move(key), std::move(label), Summarise(l), Summarise(b), Summarise(d)});
-    };
-    const auto fonts = sumOf("font"), pictures = sumOf("picture");
-    stage("stage_entry", "process start -> wWinMain", [&](const Run& r) {
-        const Run::Stage* st = stageOf(r, "start-up", 0);
-        return st ? st->begin : kNaN;
-    });
-    stage("stage_startup", "toolkit start-up (comctl32)", length("start-up", 0));
-    stage("stage_picture_banner", "picture: banner, decode + scale", length("picture", 0));
-    stage("stage_picture_logo", "picture: logo, decode + scale", length("picture", 1));
-    stage("stage_fonts", "fonts (all labels and the form)", fonts);
-    stage("stage_window_controls", "window and controls (form less the above)", [&](const Run& r) {
-        const Run::Stage* form = stageOf(r, "form", 0);
-        return form ? form->end - form->begin - fonts(r) - pictures(r) : kNaN;
-    });
-    stage("stage_show", "form built -> first paint (centre, show)", gap("form", "paint"));
-    stage("stage_first_paint", "first paint", length("paint", 0));
-    stage("stage_paint_to_ready", "first paint -> ready for input", [&](const Run& r) {
-        const Run::Stage* st = stageOf(r, "paint", 0);
-        return st ? r.ready - st->end : kNaN;
-    });
-    stage("stage_ready", "= ready for input", [](const Run& r) { return r.ready; });
-    // The timer is the form's last control: armed as the form is finished.
-    std::vector<double> afterArming;
-    for (const Run& r : runs["staged"]) {
-        const Run::Stage* form = stageOf(r, "form", 0);
-        afterArming.push_back(form ? r.pix10 - form->end : kNaN);
-    }
-    add("first_tick_armed_screen", "first tick: timer armed->10 % on screen", "ms", afterArming);
-
-    std::map<std::string, double> med;
-    for (const Metric& m : metrics) med[m.key] = m.stat.median;
-    const double readyRatio = med["ready_launcher"] / med["ready_bare"];
-    const double memDelta = med["pagefile_up_launcher"] - med["pagefile_up_bare"];
-    const double sizeRun = FileSize(launcher), sizeShipped = FileSize(shipped);
-    const double sizeBare = FileSize(bare);
-    int badExit = 0;
-    for (auto& [k, v] : runs)
-        for (const Run& r : v) badExit += (r.exitCode != 0);
-
-    const bool shipped32 = std::string(arch) == "i686";
-    printf("VELQUOR benchmark: N=%d, Wine, %s build run (medians; spread p10-p90)\n", n, arch);
-    printf("build:   %s\n", shipped32 ? "i686, the shipped 32-bit build (build/i686)"
-                                      : "x86_64 stand-in (build/x86_64): this machine cannot run the shipped "
-                                        "32-bit build, so no figure here is the shipped build's");
-    printf("machine: %s\n\n", machine);
-    printf("%-42s %10s %21s %4s\n", "metric", "median", "p10 - p90", "n");
-    for (const Metric& m : metrics)
-        printf("%-42s %7.1f %-3s %9.1f - %-9.1f %4d\n", m.label.c_str(), m.stat.median, m.unit.c_str(), m.stat.p10,
-               m.stat.p90, m.stat.n);
-    printf("%-42s %7.1f ms\n", "LoadScaled both, first (cold) call", firstBoth);
-    printf("%-42s %7.0f KiB\n", "VELQUOR.exe size, run build", sizeRun / 1024);
-    printf("%-42s %7.0f KiB\n", "VELQUOR.exe size, shipped i686", sizeShipped / 1024);
-    printf("%-42s %7.0f KiB\n", "bare.exe size", sizeBare / 1024);
-    printf("%-42s %7d\n", "runs with a nonzero exit code", badExit);
-
-    printf("\nStart-up stages, %s builds with stage marks (bench/stage_log.cpp), no product, medians in ms:\n", arch);
-    printf("%-42s %9s %9s %12s %21s\n", "stage", "launcher", "bare", "difference", "(paired; p10 - p90)");
-    for (const StageRow& row : stages)
-        printf("%-42s %9.1f %9.1f %+12.1f %9.1f - %-9.1f\n", row.label.c_str(), row.launcher.median, row.bare.median,
-               row.difference.median, row.difference.p10, row.difference.p90);
-    printf("pictures apart, in the driver's own process (%s):\n", arch);
-    for (const char* key : {"pictures_banner_decode", "pictures_banner_scale", "pictures_logo_decode",
-                            "pictures_logo_scale", "pictures_both"}) {
-        for (const Metric& m : metrics)
-            if (m.key == key) printf("  %-40s %7.1f ms\n", m.label.c_str(), m.stat.median);
-    }
-
-    struct Target {
-        const char* name;
-        double value;
-        bool met;
-        const char* goal;
-    };
-    const double tick = std::isnan(med["first_tick_screen"]) ? med["first_tick_getpos"] : med["first_tick_screen"];
-    const double hold1 = std::isnan(med["hold_10_30_screen"]) ? med["hold_10_30_getpos"] : med["hold_10_30_screen"];
-    const double hold2 =
-        std::isnan(med["hold_30_product_screen"]) ? med["hold_30_product_getpos"] : med["hold_30_product_screen"];
-    const double tickArmed = med["first_tick_armed_screen"];
-    const double readyOver = med["ready_over_bare"], exitOver = med["exit_noproduct_over_bare"];
-    const Target targets[] = {
-        {"ready over bare (ms)", readyOver, readyOver <= 30, "<= +30"},
-        {"  ready ratio launcher/bare", readyRatio, readyRatio <= 1.25, "<= 1.25"},
-        {"pictures both (ms)", med["pictures_both"], med["pictures_both"] <= 16, "<= 16"},
-        {"exit no product over bare (ms)", exitOver, exitOver <= 250, "<= +250"},
-        {"first tick after arming (ms)", tickArmed, std::fabs(tickArmed - 1000) <= 20, "1000 +- 20"},
-        {"  first tick after window seen", tick, std::fabs(tick - 1000) <= 20, "1000 +- 20"},
-        {"hold 10->30 (ms)", hold1, std::fabs(hold1 - 100) <= 10, "100 +- 10"},
-        {"hold 30->product (ms)", hold2, std::fabs(hold2 - 100) <= 10, "100 +- 10"},
-        {"hold 30->product less start cost", hold2 - med["process_start_cost"],
-         std::fabs(hold2 - med["process_start_cost"] - 100) <= 10, "100 +- 10"},
-        {"committed launcher-bare (MiB)", memDelta, memDelta <= 2, "<= 2"},
-        {"exe run build (KiB)", sizeRun / 1024, sizeRun <= 1048576, "<= 1024"},
-        {"exe shipped i686 (KiB)", sizeShipped / 1024, sizeShipped <= 1048576, "<= 1024"},
-    };
-    printf("\nGoals for the %s build run here:\n%-32s %10s %12s  %s\n", arch, "target", "value", "goal", "met");
-    for (const Target& t : targets)
-        printf("%-32s %10.2f %12s  %s\n", t.name, t.value, t.goal, std::isnan(t.value) ? "n/a" : t.met ? "yes" : "NO");
-
-    std::ofstream out{std::filesystem::path(json)};
-    out << "{\n  \"n\": " << n << ",\n  \"arch\": \"" << arch << "\",\n  \"machine\": \"" << machine
-        << "\",\n  \"metrics\": {\n";
-    for (const StageRow& row : stages) {
-        metrics.push_back({row.key + "_launcher", row.label, "ms", row.launcher});
-        metrics.push_back({row.key + "_bare", row.label, "ms", row.bare});
-    }
-    for (size_t i = 0; i < metrics.size(); ++i) {
-        const Metric& m = metrics[i];
-        out << "    \"" << m.key << "\": {\"unit\": \"" << m.unit << "\", \"median\": " << Num(m.stat.median)
-            << ", \"p10\": " << Num(m.stat.p10) << ", \"p90\": " << Num(m.stat.p90) << ", \"n\": " << m.stat.n << "}"
-            << (i + 1 < metrics.size() ? ",\n" : "\n");
-    }
-    out << "  },\n  \"pictures_first_call_ms\": " << Num(firstBoth) << ",\n  \"exe_bytes\": {\"" << arch
-        << "\": " << Num(sizeRun) << ", \"i686\": " << Num(sizeShipped) << ", \"bare\": " << Num(sizeBare)
-        << "},\n  \"nonzero_exits\": " << badExit << ",\n  \"raw\": {\n";
-    const char* kinds[] = {"launcher", "launcher_noproduct", "bare"};
-    for (size_t k = 0; k < std::size(kinds); ++k) {
-        std::string cpu, exit;
-        for (const Run& r : runs[kinds[k]])
-            cpu += (cpu.empty() ? "" : ", ") + Num(r.cpu), exit += (exit.empty() ? "" : ", ") + Num(r.exit);
-        out << "    \"" << kinds[k] << "\": {\"cpu_ms\": [" << cpu << "], \"exit_ms\": [" << exit << "]}"
-            << (k + 1 < std::size(kinds) ? ",\n" : "\n");
-    }
-    out << "  },\n  \"targets\": {\n";
-    for (size_t i = 0; i < std::size(targets); ++i) {
-        const Target& t = targets[i];
-        out << "    \"" << t.name << "\": {\"value\": " << Num(t.value) << ", \"goal\": \"" << t.goal << "\", \"met\": "
-            << (std::isnan(t.value) ? "null"
-                : t.met             ? "true"
-                                    : "false")
-            << "}" << (i + 1 < std::size(targets) ? ",\n" : "\n");
-    }
-    out << "  }\n}\n";
+    const int n = _wtoi(options.n.c_str());
+    Results results{RunAll(options, n),       TimePictures(options, n),   Numbers(options.cpuLauncher),
+                    Numbers(options.cpuBare), FileSize(options.launcher), FileSize(options.shipped),
+                    FileSize(options.bare)};
+    PrintReport(results, options, n);
+    WriteJson(results, options, n);
     return 0;
 }

@@ -3,6 +3,7 @@
 // it still ends with 0, starts the product at most once and leaves nothing behind.
 #include <windows.h>
 #include <commctrl.h>
+#include <psapi.h>
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
@@ -209,6 +211,114 @@ INSTANTIATE_TEST_SUITE_P(Names, PlantedDll,
                              for (const wchar_t* c = info.param.dll; *c; ++c) name += static_cast<char>(*c);
                              return info.param.fallbackLoader ? name + "_fallback_loader" : name;
                          });
+
+// ----- every module from the system folder -----
+
+// What the launcher may load once it runs, each planted beside it: the common controls and the
+// theme DLL (its own loads) and shcore (the DPI functions of Windows 8.1); what those load in turn
+// that is not a known DLL (dwmapi from uxtheme on Windows; msimg32 and winmm under Wine); the
+// targets of advapi32's forwarders (cryptbase, cryptsp); dbghelp, which a crash report loads.
+// Left out: known DLLs, which Windows never takes from beside the exe but Wine does (a planted
+// ole32 is loaded so, through Wine's own DLLs), and what Wine's DLLs load before any of the
+// launcher's code (version, imm32, ucrtbase, zlib1). Planted, either would test Wine; the start-up
+// loads are the PE check's.
+constexpr const wchar_t* kLoadedAfterStart[] = {L"comctl32", L"uxtheme", L"shcore", L"dwmapi", L"cryptbase",
+                                                L"cryptsp",  L"msimg32", L"winmm",  L"dbghelp"};
+
+using ProcessHandle = std::unique_ptr<void, decltype(&CloseHandle)>;
+
+// The paths of the modules a process has loaded (empty once it has ended).
+std::vector<std::wstring> ModulesOf(DWORD pid) {
+    const ProcessHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid), &CloseHandle);
+    if (!process) return {};
+    HMODULE modules[512];
+    DWORD bytes = 0;
+    if (!EnumProcessModules(process.get(), modules, sizeof modules, &bytes)) return {};
+    std::vector<std::wstring> paths;
+    for (DWORD i = 0; i < bytes / sizeof(HMODULE) && i < std::size(modules); ++i) {
+        wchar_t path[MAX_PATH];
+        if (GetModuleFileNameExW(process.get(), modules[i], path, MAX_PATH)) paths.emplace_back(path);
+    }
+    return paths;
+}
+
+std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
+
+class EveryModule : public Hardening, public testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {
+        Hardening::SetUp();
+        dir_ = TempPath(L"velquor-modules");
+        CreateDirectoryW(dir_.c_str(), nullptr);
+        ASSERT_TRUE(CopyFileW(LauncherFor(GetParam()).c_str(), Planted(L"VELQUOR.exe").c_str(), FALSE))
+            << GetLastError();
+        for (const wchar_t* dll : kLoadedAfterStart)
+            ASSERT_TRUE(
+                CopyFileW(WindowsPath(PLANTED_DLL).c_str(), Planted(std::wstring(dll) + L".dll").c_str(), FALSE))
+                << GetLastError();
+        InstallStandIn(L"normal");  // the whole sequence runs, the product's start included
+    }
+    void TearDown() override {
+        DeleteFileW(Planted(L"VELQUOR.exe").c_str());
+        for (const wchar_t* dll : kLoadedAfterStart) DeleteFileW(Planted(std::wstring(dll) + L".dll").c_str());
+        RemoveDirectoryW(dir_.c_str());
+        Hardening::TearDown();
+    }
+    std::wstring Planted(const std::wstring& name) const { return dir_ + L"\\" + name; }
+
+    std::wstring dir_;
+};
+
+TEST_P(EveryModule, ComesFromTheSystemFolderWhileTheLauncherRuns) {
+    Launch run(Planted(L"VELQUOR.exe"));
+    ASSERT_TRUE(run.Started()) << GetLastError();
+    // Sampled until it ends, so what it loads to start the product is seen too.
+    std::set<std::wstring> seen;
+    bool splashSeen = false;
+    WaitUntil(
+        [&] {
+            for (std::wstring& path : ModulesOf(run.Pid())) seen.insert(std::move(path));
+            const HWND splash = SplashOf(run.Pid());
+            splashSeen |= splash && IsWindowVisible(splash);
+            return !run.Running();
+        },
+        30s);
+    ExpectCleanEnd(run);
+    EXPECT_TRUE(splashSeen) << "no splash";
+    ASSERT_TRUE(seen.contains(Planted(L"VELQUOR.exe"))) << "the module list was never read";
+    std::vector<std::wstring> beside;
+    for (const std::wstring& path : seen)
+        if (_wcsicmp(FolderOf(path).c_str(), dir_.c_str()) == 0 && path != Planted(L"VELQUOR.exe"))
+            beside.push_back(path);
+    EXPECT_TRUE(beside.empty()) << "loaded from the exe's folder: " << Narrow(beside);
+    std::printf("modules seen: %s\n", Narrow({seen.begin(), seen.end()}).c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, EveryModule, testing::Bool(), [](const testing::TestParamInfo<bool>& info) {
+    return info.param ? std::string("fallback_loader") : std::string("default_loader");
+});
+
+// ----- the stack guard -----
+
+TEST(StackGuard, AnOverrunEndsTheProcessAsWindowsOwnCheckDoes) {
+    Launch run(WindowsPath(STACK_GUARD_PROBE), Show{}, L"overrun");
+    ASSERT_TRUE(run.Started()) << GetLastError();
+    ASSERT_TRUE(run.WaitExit(30s));
+    EXPECT_EQ(run.ExitCode(), 0xC0000409u) << "STATUS_STACK_BUFFER_OVERRUN expected";
+}
+
+TEST(StackGuard, EachStartHasACanaryOfItsOwn) {
+    std::set<DWORD> canaries;
+    constexpr int kStarts = 4;
+    for (int i = 0; i < kStarts; ++i) {
+        Launch run(WindowsPath(STACK_GUARD_PROBE));
+        ASSERT_TRUE(run.Started()) << GetLastError();
+        ASSERT_TRUE(run.WaitExit(30s));
+        EXPECT_NE(run.ExitCode(), 0u) << "a canary of zero";
+        canaries.insert(run.ExitCode());
+    }
+    EXPECT_EQ(canaries.size(), size_t{kStarts}) << "two starts had the same canary";
+}
 
 // What the splash shows before its first step, once painted: its whole
 // client area, taken when two captures in a row agree.

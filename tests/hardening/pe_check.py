@@ -13,16 +13,57 @@ import sys
 
 MAX_SIZE = 1024 * 1024
 
-# Windows' KnownDLLs (plus ntdll, always mapped first): the loader takes these
-# from system32 whatever sits beside the exe. Anything else, comctl32 included,
-# can be planted next to the program.
-SYSTEM_DLLS = {
-    "ntdll.dll", "kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll", "advapi32.dll",
-    "shell32.dll", "ole32.dll", "oleaut32.dll", "comdlg32.dll", "shlwapi.dll", "imm32.dll",
-    "rpcrt4.dll", "sechost.dll", "setupapi.dll", "ws2_32.dll", "psapi.dll", "normaliz.dll",
-    "nsi.dll", "wldap32.dll", "imagehlp.dll", "combase.dll", "clbcatq.dll", "coml2.dll",
-    "gdiplus.dll", "msctf.dll", "shcore.dll", "difxapi.dll",
+# The loader takes a known DLL (HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\KnownDLLs)
+# from system32 whatever sits beside the exe; anything else, comctl32 included, is looked for in
+# the exe's folder first. The lists are those keys on a fresh install (Microsoft's "Dynamic-link
+# library search order" names the key; its values are not documented per release). ntdll is always
+# mapped first.
+KNOWN_DLLS_WINDOWS_7_SP1 = {
+    "ntdll.dll", "advapi32.dll", "clbcatq.dll", "comdlg32.dll", "difxapi.dll", "gdi32.dll", "iertutil.dll",
+    "imagehlp.dll", "imm32.dll", "kernel32.dll", "lpk.dll", "msctf.dll", "msvcrt.dll", "normaliz.dll", "nsi.dll",
+    "ole32.dll", "oleaut32.dll", "psapi.dll", "rpcrt4.dll", "sechost.dll", "setupapi.dll", "shell32.dll",
+    "shlwapi.dll", "urlmon.dll", "user32.dll", "usp10.dll", "wininet.dll", "wldap32.dll", "ws2_32.dll",
 }
+KNOWN_DLLS_WINDOWS_10_11 = {
+    "ntdll.dll", "advapi32.dll", "clbcatq.dll", "combase.dll", "comdlg32.dll", "coml2.dll", "difxapi.dll",
+    "gdi32.dll", "gdiplus.dll", "imagehlp.dll", "imm32.dll", "kernel32.dll", "msctf.dll", "msvcrt.dll",
+    "normaliz.dll", "nsi.dll", "ole32.dll", "oleaut32.dll", "psapi.dll", "rpcrt4.dll", "sechost.dll",
+    "setupapi.dll", "shcore.dll", "shell32.dll", "shlwapi.dll", "user32.dll", "wldap32.dll", "ws2_32.dll",
+}
+KNOWN_DLLS = {"Windows 7 SP1": KNOWN_DLLS_WINDOWS_7_SP1, "Windows 10 and 11": KNOWN_DLLS_WINDOWS_10_11}
+
+# Exports of known DLLs that Windows 7 to 11 forward to a DLL that is not known. The loader
+# resolves a forwarder when the importing exe starts, before any of its code runs, and searches
+# for the target as for any other DLL: beside the exe first. Sources: Microsoft's docs of
+# RtlGenRandom (SystemFunction036: "no associated import library"), RtlEncryptMemory and
+# RtlDecryptMemory (SystemFunction040/041); rust-random/getrandom#314 and XTLS/go-win7#18 (a planted
+# cryptbase.dll loaded through advapi32's forwarder); microsoft/terminal#11465 (why Windows
+# Terminal loads RtlGenRandom from cryptbase itself). CryptoAPI moved into cryptsp.dll in Windows 7.
+# (known DLL, export name pattern, where it is forwarded)
+FORWARDED_OUT = [
+    ("advapi32.dll", re.compile(r"SystemFunction0(36|40|41)"), "cryptbase.dll"),
+    ("advapi32.dll", re.compile(r"Crypt\w+"), "cryptsp.dll"),
+]
+
+
+def loader_problems(imports):
+    """Every static import must resolve inside the known DLLs on every supported Windows."""
+    problems = []
+    for dll, functions in imports:
+        name = dll.lower()
+        missing = [windows for windows, known in KNOWN_DLLS.items() if name not in known]
+        if len(missing) == len(KNOWN_DLLS):
+            problems.append(f"imports {dll}, which Windows would look for beside the exe")
+        elif missing:
+            problems.append(f"imports {dll}, not a known DLL on {' or '.join(missing)}: "
+                            "Windows would look for it beside the exe there")
+        for function in functions:
+            for owner, pattern, target in FORWARDED_OUT:
+                if name == owner and pattern.fullmatch(function):
+                    problems.append(f"imports {dll}!{function}, which Windows forwards to {target}, "
+                                    "not a known DLL: loaded from beside the exe before the program runs")
+    return problems
+
 
 # Functions that Windows 7 SP1 without later updates lacks. One imported
 # statically stops the loader from starting the program at all there, before
@@ -302,9 +343,8 @@ def check(path, arch, xref, version):
     for name, _, _, _, _, flags in image.sections:
         if flags & SCN_WRITE and flags & (SCN_EXECUTE | SCN_CODE):
             problems.append(f"section {name} is both writable and executable ({flags:#010x})")
+    problems += loader_problems(image.imports())
     for dll, functions in image.imports():
-        if dll.lower() not in SYSTEM_DLLS:
-            problems.append(f"imports {dll}, which Windows would look for beside the exe")
         newer = newer_dll_problem(dll.split(" ")[0])
         if newer:
             problems.append(newer)
