@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev nasm cmake make googletest dpkg-dev
   wine wine64 wine32:i386 fonts-wine fonts-liberation xvfb x11-utils x11-apps imagemagick libjpeg-turbo-progs zopfli
-  clang libclang-rt-14-dev zlib1g-dev libjpeg62-turbo-dev python3 clang-format shellcheck git locales
+  clang libclang-rt-14-dev zlib1g-dev libjpeg62-turbo-dev python3 python3-fontforge clang-format shellcheck git locales
 )
 
 say() { printf 'install-deps: %s\n' "$*" >&2; }

@@ -13,7 +13,7 @@
 # Both combine: VELQUOR_BED=office VELQUOR_DPI=144.
 
 # Changes to what a prefix holds bump this: an older prefix is made again.
-wine_bed_version() { echo 2; }
+wine_bed_version() { echo 6; }
 
 # True when this machine's kernel runs 32-bit x86 code. Some virtual machines
 # do not (no IA-32 emulation), and then neither Wine's 32-bit loader nor its
@@ -215,6 +215,25 @@ wine_registry_import() {
   "$WINESERVER" -w
 }
 
+# Wine's own Tahoma, which Debian ships but Wine does not find by itself: the
+# regular face as it is (metric-compatible with Windows'), the bold one with
+# its stems thickened to a bold weight (made once per build tree).
+wine_tahoma_install() {
+  local fonts=$1 bold=$VELQUOR_BED_DIR/tahomabd.ttf here
+  here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+  if [ ! -s "$bold" ]; then
+    mkdir -p "$VELQUOR_BED_DIR"
+    # fontforge writes the format its name ends with.
+    if ! /usr/bin/python3 "$here/tahoma-bold.py" /usr/share/wine/fonts/tahomabd.ttf "${bold%.ttf}-new.ttf" \
+      >/dev/null 2>&1; then
+      wine_say "could not make the bed's Tahoma Bold; is python3-fontforge installed? (scripts/install-deps.sh)"
+      return 1
+    fi
+    mv "${bold%.ttf}-new.ttf" "$bold"
+  fi
+  cp /usr/share/wine/fonts/tahoma.ttf "$bold" "$fonts/"
+}
+
 wine_prefix_ready() { [ "$(cat "$1/.ready" 2>/dev/null)" = "bed $(wine_bed_version)" ]; }
 wine_prefix_mark_ready() { echo "bed $(wine_bed_version)" >"$1/.ready"; }
 
@@ -242,8 +261,7 @@ wine_base_prefix_ensure() {
     return 1
   fi
   "$WINESERVER" -w
-  # Wine's own Tahoma, which Debian ships but Wine does not find by itself.
-  cp /usr/share/wine/fonts/tahoma.ttf /usr/share/wine/fonts/tahomabd.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+  wine_tahoma_install "$WINEPREFIX/drive_c/windows/Fonts" || return 1
   registry=$WINEPREFIX/bed.reg
   wine_bed_base_registry >"$registry"
   wine_registry_import "$registry" || { wine_say "could not write the bed's registry"; return 1; }
