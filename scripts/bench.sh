@@ -9,11 +9,10 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 n=${1:-20}
 . "$root/scripts/wine-env.sh"
+wine_env_init bench  # VELQUOR_DPI=144: at 150 % scale; VELQUOR_BED: another bed
 arch=$(runnable_arch)
-export WINEPREFIX=$build_dir/wine-bench-$arch
 # The stand-in product stamps its start and ends at once.
 export STANDIN_MODE=exit-at-once
-[ "$(wine_dpi)" = 96 ] || WINEPREFIX+=-dpi$(wine_dpi)  # VELQUOR_DPI=144: at 150 % scale
 
 # Configured through the presets (CMakePresets.json), placed in $build_dir as scripts/build.sh
 # does. Of the tests' builds only the launcher and the stand-in product are built, so a

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev nasm cmake make googletest dpkg-dev
   wine wine64 wine32:i386 fonts-wine fonts-liberation xvfb x11-utils x11-apps imagemagick libjpeg-turbo-progs zopfli
-  clang libclang-rt-14-dev zlib1g-dev libjpeg62-turbo-dev python3 clang-format shellcheck git
+  clang libclang-rt-14-dev zlib1g-dev libjpeg62-turbo-dev python3 python3-fontforge clang-format shellcheck git locales
 )
 
 say() { printf 'install-deps: %s\n' "$*" >&2; }
@@ -20,17 +20,18 @@ missing_packages() {
 
 needs_i386() { ! dpkg --print-foreign-architectures | grep -qx i386; }
 
-main() {
-  local missing
-  missing=$(missing_packages)
-  if [ -z "$missing" ] && ! needs_i386; then
-    exit 0
-  fi
-  if [ "$(id -u)" != 0 ]; then
-    say "these packages are missing: $(echo $missing)"
-    say "installing them needs root: run this again as root (or with sudo)."
-    exit 1
-  fi
+# The test bed's locale: a Brazilian Windows' code page and messages.
+needs_locale() { ! locale -a 2>/dev/null | grep -qix 'pt_BR\.utf-\?8'; }
+
+generate_locale() {
+  say "generating the pt_BR.UTF-8 locale"
+  sed -i 's/^# *\(pt_BR\.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -qx 'pt_BR.UTF-8 UTF-8' /etc/locale.gen || echo 'pt_BR.UTF-8 UTF-8' >>/etc/locale.gen
+  locale-gen >/dev/null
+}
+
+install_packages() {
+  local missing=$1
   if needs_i386; then
     say "enabling the i386 architecture (Wine's 32-bit half)"
     dpkg --add-architecture i386
@@ -47,6 +48,24 @@ main() {
     say "apt-get install failed: check the network to the Debian mirror and the messages above."
     exit 1
   fi
+}
+
+main() {
+  local missing
+  missing=$(missing_packages)
+  if [ -z "$missing" ] && ! needs_i386 && ! needs_locale; then
+    exit 0
+  fi
+  if [ "$(id -u)" != 0 ]; then
+    [ -z "$missing" ] || say "these packages are missing: $(echo $missing)"
+    ! needs_locale || say "the pt_BR.UTF-8 locale is missing"
+    say "installing them needs root: run this again as root (or with sudo)."
+    exit 1
+  fi
+  if [ -n "$missing" ] || needs_i386; then
+    install_packages "$missing"
+  fi
+  ! needs_locale || generate_locale
 }
 
 main "$@"

@@ -2,30 +2,51 @@
 # Builds the launcher and shows it under Wine: on $DISPLAY when it opens,
 # otherwise on a virtual display. Puts a demo product at C:\VELQUOR\NORVASK.exe
 # unless the private prefix already has one, and saves a screenshot of each
-# stage to build/ (and to docs/ with --docs).
-# Usage: run.sh [--docs] [--dpi DPI]   (--dpi: Wine shows the launcher at that
-# display scale, 144 for 150 %, from a prefix of its own)
+# stage to build/.
+# Usage: run.sh [--docs] [--bed office|high-contrast] [--dpi DPI]
+#   --bed   with Office's narrow face, or in High Contrast Black (the default
+#           is the base bed: a Brazilian Windows 10 without Office)
+#   --dpi   at that display scale, 144 for 150 %
+#   --docs  also copies the screenshots to docs/; alone, it makes every
+#           screenshot the README shows
+# Each bed and DPI has a Wine prefix of its own.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-docs=false
-dpi=96
+docs=false bed="" dpi=""
+usage() { echo "usage: run.sh [--docs] [--bed office|high-contrast] [--dpi DPI]" >&2; exit 2; }
 while [ $# -gt 0 ]; do
   case $1 in
     --docs) docs=true ;;
-    --dpi) dpi=${2:?--dpi needs a number}; shift ;;
-    *) echo "usage: run.sh [--docs] [--dpi DPI]" >&2; exit 2 ;;
+    --bed) [ $# -gt 1 ] || usage; bed=$2; shift ;;
+    --dpi) [ $# -gt 1 ] || usage; dpi=$2; shift ;;
+    *) usage ;;
   esac
   shift
 done
-[[ $dpi =~ ^[1-9][0-9]*$ ]] || { echo "run: --dpi takes a whole number, such as 144" >&2; exit 2; }
-export VELQUOR_DPI=$dpi
-# A virtual display large enough for the scaled window.
-export XVFB_SCREEN=${XVFB_SCREEN:-$((1280 * dpi / 96))x$((1024 * dpi / 96))x24}
-suffix=
-[ "$dpi" = 96 ] || suffix=-${dpi}dpi
+case ${bed:-base} in base | office | high-contrast) ;; *) echo "run: --bed is office or high-contrast" >&2; exit 2 ;; esac
+[[ ${dpi:-96} =~ ^[1-9][0-9]*$ ]] || { echo "run: --dpi takes a whole number, such as 144" >&2; exit 2; }
+
 bash "$root/scripts/install-deps.sh"
 bash "$root/scripts/build.sh" >/dev/null
+
+# The README's screenshots: the base bed at 96 and 144 dpi, then each variant.
+if $docs && [ -z "$bed" ] && [ -z "$dpi" ]; then
+  status=0
+  for shot in "base 96" "base 144" "high-contrast 96" "office 96"; do
+    read -r b d <<<"$shot"
+    bash "$0" --docs --bed "$b" --dpi "$d" || status=1
+  done
+  exit $status
+fi
+
+export VELQUOR_BED=${bed:-base} VELQUOR_DPI=${dpi:-96}
+# A virtual display large enough for the scaled window.
+export XVFB_SCREEN=${XVFB_SCREEN:-$((1280 * VELQUOR_DPI / 96))x$((1024 * VELQUOR_DPI / 96))x24}
+suffix=
+[ "$VELQUOR_BED" = base ] || suffix+=-$VELQUOR_BED
+[ "$VELQUOR_DPI" = 96 ] || suffix+=-${VELQUOR_DPI}dpi
 . "$root/scripts/wine-env.sh"
+wine_env_init
 arch=$(runnable_arch)
 exe=$build_dir/$arch/src/main/VELQUOR.exe
 

@@ -4,11 +4,12 @@
 #   scripts/soak.sh [runs]      (default 200; build first with scripts/build.sh)
 # STANDIN_MODE and STANDIN_LIFETIME_MS (default normal, 300) set the stand-in.
 # Not part of scripts/test.sh: it takes minutes. It has a Wine prefix of its
-# own, so tests running meanwhile neither disturb it nor are disturbed.
+# own (in the bed and at the DPI that VELQUOR_BED and VELQUOR_DPI name), so
+# tests running meanwhile neither disturb it nor are disturbed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/wine-env.sh"
-export WINEPREFIX=$WINEPREFIX-soak
+wine_env_init soak
 runs=${1:-200}
 arch=$(runnable_arch)
 launcher=$build_dir/$arch/src/main/VELQUOR.exe
@@ -26,10 +27,8 @@ cleanup() {
   local pid
   for pid in $(tagged); do kill "$pid" 2>/dev/null || true; done
   rm -rf "$product_dir" "$work"
-  wineserver_stop
-  display_stop
 }
-trap cleanup EXIT
+wine_on_exit cleanup
 
 # Wine's own services (system32) may start with a tagged program and stay.
 tagged() {
@@ -42,9 +41,7 @@ tagged() {
   return 0
 }
 
-display_start
-wine_prefix_ensure
-wineserver_start
+wine_session_start
 # One untagged run first: it starts the desktop process that later runs share.
 rm -rf "$product_dir"
 timeout 120 "$WINE" "$launcher" >/dev/null 2>&1 </dev/null || true

@@ -6,6 +6,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/install-deps.sh"
 bash "$root/scripts/build.sh" >/dev/null
 . "$root/scripts/wine-env.sh"
+wine_env_init
 arch=$(runnable_arch)
 
 wine_session_start

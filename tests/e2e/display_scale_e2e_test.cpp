@@ -166,9 +166,77 @@ TEST_F(DisplayScale, StatusInkAndBarFrameAreWhereTheScaledLayoutPutsThem) {
     EXPECT_TRUE(Near(frame.At(0, midY), background)) << "left of the bar";
     EXPECT_TRUE(Differs(frame.At(1, midY), background)) << "the bar's left edge";
     EXPECT_TRUE(Near(frame.At(frame.width - 1, midY), background)) << "right of the bar";
-    EXPECT_TRUE(Differs(frame.At(frame.width - 2, midY), background)) << "the bar's right edge";
     EXPECT_TRUE(Near(frame.At(midX, 0), background)) << "above the bar";
     EXPECT_TRUE(Differs(frame.At(midX, 1), background)) << "the bar's top edge";
+}
+
+// The bar's middle row, inside its edge, read as the classic look draws it:
+// blocks of the highlight colour on the button face.
+struct BarRow {
+    std::vector<std::pair<int, int>> blocks;  // [first, last] pixels, from the inside's left
+    bool onlyBarColours = true;               // nothing half-painted or themed
+    int Extent() const { return blocks.empty() ? 0 : blocks.back().second + 1; }
+};
+
+BarRow ReadBarRow(const Pixels& bar) {
+    const COLORREF fill = GetSysColor(COLOR_HIGHLIGHT), empty = GetSysColor(COLOR_BTNFACE);
+    BarRow row;
+    const int y = bar.height / 2;
+    bool inBlock = false;
+    for (int x = 1; x < bar.width - 1; ++x) {
+        const COLORREF c = bar.At(x, y);
+        const bool filled = Near(c, fill);
+        row.onlyBarColours = row.onlyBarColours && (filled || Near(c, empty));
+        if (filled && !inBlock) row.blocks.push_back({x - 1, x - 1});
+        if (filled) row.blocks.back().second = x - 1;
+        inBlock = filled;
+    }
+    return row;
+}
+
+// Windows' classic (comctl32 5) bar: separate blocks with gaps of the bar's
+// background, filled to the position within a block's width, and the
+// WS_EX_STATICEDGE edge: shadow on top and left, highlight on right and bottom.
+TEST_F(DisplayScale, BarFillsInSeparateBlocksWithTheClassicEdge) {
+    HWND bar = FindWindowExW(splash_, nullptr, PROGRESS_CLASSW, nullptr);
+    ASSERT_NE(bar, nullptr);
+    EXPECT_TRUE(GetWindowLongW(bar, GWL_EXSTYLE) & WS_EX_STATICEDGE);
+    const RECT bounds = Scaled(RECT{8, 408, 721, 433}, dpi_);
+    const int inside = bounds.right - bounds.left - 2, height = bounds.bottom - bounds.top - 2;
+    for (const int position : {10, 30}) {
+        SCOPED_TRACE(testing::Message() << "position " << position);
+        const int expected = inside * position / 100;
+        Pixels shown;
+        BarRow row;
+        const bool drawn = WaitUntil(
+            [&] {
+                shown = Capture(OnScreen(splash_, bounds));
+                row = ReadBarRow(shown);
+                return row.onlyBarColours && abs(row.Extent() - expected) <= height;
+            },
+            5s);
+        ASSERT_TRUE(drawn) << "never filled to about " << expected << " px; last seen " << row.Extent() << " px in "
+                           << row.blocks.size() << " runs" << (row.onlyBarColours ? "" : ", with other colours");
+
+        ASSERT_GE(row.blocks.size(), 3u) << "a smooth band, not blocks";
+        const int block = row.blocks.front().second - row.blocks.front().first + 1;
+        EXPECT_GE(block, height / 3);
+        EXPECT_LE(block, height);
+        for (size_t i = 1; i < row.blocks.size(); ++i) {
+            const int gap = row.blocks[i].first - row.blocks[i - 1].second - 1;
+            EXPECT_GE(gap, 1) << "block " << i;
+            EXPECT_LE(gap, block / 2) << "block " << i;
+            if (i + 1 < row.blocks.size())
+                EXPECT_NEAR(row.blocks[i].second - row.blocks[i].first + 1, block, 1) << "block " << i;
+        }
+
+        const COLORREF shadow = GetSysColor(COLOR_BTNSHADOW), light = GetSysColor(COLOR_BTNHIGHLIGHT);
+        const int midX = shown.width / 2, midY = shown.height / 2;
+        EXPECT_TRUE(Near(shown.At(midX, 0), shadow)) << "top edge";
+        EXPECT_TRUE(Near(shown.At(0, midY), shadow)) << "left edge";
+        EXPECT_TRUE(Near(shown.At(midX, shown.height - 1), light)) << "bottom edge";
+        EXPECT_TRUE(Near(shown.At(shown.width - 1, midY), light)) << "right edge";
+    }
 }
 
 struct PictureCase {
