@@ -4,19 +4,20 @@ namespace toolkit {
 
 namespace {
 
+// Operation names and numbers are ASCII: each byte is its character.
+std::wstring FromAscii(const char* text) { return std::wstring(text, text + std::char_traits<char>::length(text)); }
+
 std::wstring SystemMessage(DWORD code) {
     wchar_t* buffer = nullptr;
     const DWORD length =
         FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring message = length && buffer ? std::wstring(buffer, length) : L"erro " + std::to_wstring(code);
+    std::wstring message =
+        length && buffer ? std::wstring(buffer, length) : L"erro " + FromAscii(std::to_string(code).c_str());
     LocalFree(buffer);
     const auto end = message.find_last_not_of(L"\r\n. ");
     return message.substr(0, end == std::wstring::npos ? 0 : end + 1);
 }
-
-// Operation names are ASCII literals of ours: each byte is its character.
-std::wstring FromAscii(const char* text) { return std::wstring(text, text + std::char_traits<char>::length(text)); }
 
 }  // namespace
 
