@@ -1,5 +1,6 @@
 #include "toolkit/controls.h"
 
+#include "toolkit/colours.h"
 #include "toolkit/errors.h"
 #include "toolkit/fonts.h"
 #include "toolkit/form.h"
@@ -130,8 +131,11 @@ void TLabel::AutoSize() {
 
 void TLabel::Paint(HDC dc) const {
     Selection selected(dc, font_.get());
-    SetTextColor(dc, colour_);
-    SetBkColor(dc, form_->Colour());
+    // The layout's colours as designed wherever they read; a scheme that gives
+    // both the same lightness gets ink that does.
+    const COLORREF background = form_->Colour();
+    SetTextColor(dc, ReadableInk(colour_, background));
+    SetBkColor(dc, background);
     SetBkMode(dc, OPAQUE);
     RECT area = bounds_;
     ExtTextOutW(dc, area.left, area.top, ETO_OPAQUE, &area, nullptr, 0, nullptr);
