@@ -121,11 +121,13 @@ void TLabel::AutoSize() {
     ScreenDc screen;
     advances_ = CondensedAdvances(screen.get(), font_, caption_);
     Selection selected(screen.get(), font_.handle.get());
-    RECT measured{0, 0, 0, 0};
-    DrawTextW(screen.get(), caption_.c_str(), static_cast<int>(caption_.size()), &measured,
-              DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
-    int width = measured.right - measured.left;
-    if (!advances_.empty()) width = std::accumulate(advances_.begin(), advances_.end(), 0);
+    int width = std::accumulate(advances_.begin(), advances_.end(), 0);
+    if (advances_.empty()) {
+        RECT measured{0, 0, 0, 0};
+        DrawTextW(screen.get(), caption_.c_str(), static_cast<int>(caption_.size()), &measured,
+                  DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+        width = measured.right - measured.left;
+    }
     TEXTMETRICW metrics{};
     GetTextMetricsW(screen.get(), &metrics);
     const RECT sized{bounds_.left, bounds_.top, bounds_.left + width, bounds_.top + metrics.tmHeight};

@@ -46,6 +46,30 @@ int AverageWidth(HFONT font) {
     return metrics.tmAveCharWidth;
 }
 
+LOGFONTW LogFontFrom(const FontLayout& layout, int dpi, const Face& face) {
+    LOGFONTW font{};
+    font.lfHeight = -ScaleToDpi(layout.height, dpi);
+    font.lfWeight = layout.bold ? FW_BOLD : FW_NORMAL;
+    font.lfItalic = layout.italic;
+    font.lfCharSet = layout.charset;
+    font.lfOutPrecision = OUT_DEFAULT_PRECIS;
+    font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
+    font.lfQuality = DEFAULT_QUALITY;
+    font.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
+    wcsncpy(font.lfFaceName, face.name, LF_FACESIZE - 1);
+    return font;
+}
+
+// The glyphs condensed as near as a whole average width allows; their places
+// come from the design widths (CondensedAdvances), to the pixel.
+void Condense(Font& created, LOGFONTW font) {
+    LOGFONTW design = font;
+    design.lfHeight = -kDesignEm;
+    created.design = CreateChecked(design);
+    font.lfWidth = MulDiv(AverageWidth(created.handle.get()), created.widthPercent, 100);
+    created.handle = CreateChecked(font);
+}
+
 }  // namespace
 
 bool IsFaceInstalled(const wchar_t* face) {
@@ -79,25 +103,9 @@ Face FaceResolver::Resolve(const wchar_t* face) {
 Font CreateFontFrom(const FontLayout& layout, int dpi, FaceResolver& faces) {
     StageScope stage("font");
     const Face face = faces.Resolve(layout.face);
-    LOGFONTW font{};
-    font.lfHeight = -ScaleToDpi(layout.height, dpi);
-    font.lfWeight = layout.bold ? FW_BOLD : FW_NORMAL;
-    font.lfItalic = layout.italic;
-    font.lfCharSet = layout.charset;
-    font.lfOutPrecision = OUT_DEFAULT_PRECIS;
-    font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
-    font.lfQuality = DEFAULT_QUALITY;
-    font.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
-    wcsncpy(font.lfFaceName, face.name, LF_FACESIZE - 1);
+    const LOGFONTW font = LogFontFrom(layout, dpi, face);
     Font created{CreateChecked(font), -font.lfHeight, face.widthPercent, {}};
-    if (face.widthPercent == 100) return created;
-    // The glyphs condensed as near as a whole average width allows; their
-    // places come from the design widths (CondensedAdvances), to the pixel.
-    LOGFONTW design = font;
-    design.lfHeight = -kDesignEm;
-    created.design = CreateChecked(design);
-    font.lfWidth = MulDiv(AverageWidth(created.handle.get()), face.widthPercent, 100);
-    created.handle = CreateChecked(font);
+    if (face.widthPercent != 100) Condense(created, font);
     return created;
 }
 

@@ -27,16 +27,20 @@ using namespace std::chrono_literals;
 
 int Scaled(int length, int dpi) { return MulDiv(length, dpi, 96); }
 
+COLORREF WindowText() { return GetSysColor(COLOR_WINDOWTEXT); }
+COLORREF StatusGreen() { return RGB(0, 128, 0); }
+
 struct LabelArea {
     const char* name;
     RECT around;  // at 96 dpi: the label's corner and line, with room for its text
+    COLORREF (*designedInk)();
 };
 
 const LabelArea kLabels[] = {
-    {"Label1", {238, 152, 600, 186}},
-    {"Label2", {326, 199, 500, 216}},
-    {"Label3", {302, 237, 520, 254}},
-    {"lbl_verifica", {22, 384, 200, 398}},
+    {"Label1", {238, 152, 600, 186}, WindowText},
+    {"Label2", {326, 199, 500, 216}, WindowText},
+    {"Label3", {302, 237, 520, 254}, WindowText},
+    {"lbl_verifica", {22, 384, 200, 398}, StatusGreen},
 };
 
 // The most common colour of an area: what its text is drawn on.
@@ -50,6 +54,7 @@ struct Ink {
     int pixels = 0;
     int left = -1, right = -1;  // columns, right exclusive
     double contrast = 1;        // of the ink's body against the background
+    COLORREF strongest = 0;     // the pixel that stands out most
 };
 
 // The ink is every pixel that is not the background; its body is the quarter
@@ -58,10 +63,15 @@ Ink InkOf(const Pixels& p) {
     const COLORREF background = Background(p);
     Ink ink;
     std::vector<double> contrasts;
+    double strongest = 1;
     for (int y = 0; y < p.height; ++y) {
         for (int x = 0; x < p.width; ++x) {
             if (!Differs(p.At(x, y), background)) continue;
             contrasts.push_back(toolkit::ContrastRatio(p.At(x, y), background));
+            if (contrasts.back() > strongest) {
+                strongest = contrasts.back();
+                ink.strongest = p.At(x, y);
+            }
             if (ink.left < 0 || x < ink.left) ink.left = x;
             ink.right = std::max(ink.right, x + 1);
         }
@@ -131,6 +141,10 @@ TEST_F(Text, NarrowLinesKeepTheirDesignedWidths) {
                 noticeWidth, designed->maker, designed->notice);
     EXPECT_NEAR(makerWidth, designed->maker, designed->maker * 0.05);
     EXPECT_NEAR(noticeWidth, designed->notice, designed->notice * 0.05);
+    if (narrowFace) {  // drawn in the narrow face itself, as ever
+        EXPECT_EQ(makerWidth, designed->maker);
+        EXPECT_EQ(noticeWidth, designed->notice);
+    }
 }
 
 TEST_F(Text, EveryLabelReadsOnWhatItIsDrawnOn) {
@@ -146,6 +160,11 @@ TEST_F(Text, EveryLabelReadsOnWhatItIsDrawnOn) {
                     ink.contrast);
         EXPECT_GE(ink.pixels, Scaled(40, dpi_)) << label.name << ": no text to read";
         EXPECT_GE(ink.contrast, toolkit::kReadableContrast) << label.name;
+        // Where the designed ink reads, it is what is drawn.
+        if (toolkit::ContrastRatio(label.designedInk(), GetSysColor(COLOR_BTNHIGHLIGHT)) >=
+            toolkit::kReadableContrast) {
+            EXPECT_EQ(ink.strongest, label.designedInk()) << label.name;
+        }
     }
 }
 
