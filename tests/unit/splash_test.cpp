@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <sstream>
 #include <stdexcept>
@@ -364,8 +363,6 @@ TEST(NarrowLines, KeepTheirDesignedWidths) {
         application.CreateForm(form, platform);
         EXPECT_NEAR(WidthOf(form->Label2), designed.maker, designed.maker * 0.05) << designed.dpi << " dpi";
         EXPECT_NEAR(WidthOf(form->Label3), designed.notice, designed.notice * 0.05) << designed.dpi << " dpi";
-        std::printf("narrow lines at %d dpi: %d and %d px (designed %d and %d)\n", designed.dpi, WidthOf(form->Label2),
-                    WidthOf(form->Label3), designed.maker, designed.notice);
     }
 }
 
