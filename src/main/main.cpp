@@ -6,6 +6,10 @@
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     using toolkit::Application;
+    // The launch holds the event loop until the product is ready, often longer
+    // than the 5 s after which Windows would swap the splash for a faded ghost
+    // marked as not responding.
+    DisableProcessWindowsGhosting();
     Application.Guard([] {
         {
             toolkit::StageScope stage("start-up");

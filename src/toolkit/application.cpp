@@ -68,6 +68,11 @@ void TApplication::ShowException(std::exception_ptr error) noexcept {
     std::wstring message = L"Erro desconhecido.";
     try {
         std::rethrow_exception(error);
+    } catch (const Win32Error& failed) {
+        try {
+            message = failed.Message();
+        } catch (...) {
+        }
     } catch (const std::exception& known) {
         try {
             message = Widen(known.what());

@@ -1,5 +1,6 @@
 #include "toolkit/controls.h"
 
+#include "toolkit/colours.h"
 #include "toolkit/errors.h"
 #include "toolkit/fonts.h"
 #include "toolkit/form.h"
@@ -9,6 +10,7 @@
 #include <commctrl.h>
 
 #include <cstring>
+#include <numeric>
 
 namespace toolkit {
 
@@ -117,26 +119,39 @@ void TLabel::ApplyDpi(int dpi) {
 // The label is as wide as its text and as high as the font's line.
 void TLabel::AutoSize() {
     ScreenDc screen;
-    Selection selected(screen.get(), font_.get());
-    RECT measured{0, 0, 0, 0};
-    DrawTextW(screen.get(), caption_.c_str(), static_cast<int>(caption_.size()), &measured,
-              DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    advances_ = CondensedAdvances(screen.get(), font_, caption_);
+    Selection selected(screen.get(), font_.handle.get());
+    int width = std::accumulate(advances_.begin(), advances_.end(), 0);
+    if (advances_.empty()) {
+        RECT measured{0, 0, 0, 0};
+        DrawTextW(screen.get(), caption_.c_str(), static_cast<int>(caption_.size()), &measured,
+                  DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+        width = measured.right - measured.left;
+    }
     TEXTMETRICW metrics{};
     GetTextMetricsW(screen.get(), &metrics);
-    const RECT sized{bounds_.left, bounds_.top, bounds_.left + (measured.right - measured.left),
-                     bounds_.top + metrics.tmHeight};
+    const RECT sized{bounds_.left, bounds_.top, bounds_.left + width, bounds_.top + metrics.tmHeight};
     SetBoundsRect(sized);
 }
 
 void TLabel::Paint(HDC dc) const {
-    Selection selected(dc, font_.get());
-    SetTextColor(dc, colour_);
-    SetBkColor(dc, form_->Colour());
+    Selection selected(dc, font_.handle.get());
+    // The layout's colours as designed wherever they read; a scheme that gives
+    // both the same lightness gets ink that does.
+    const COLORREF background = form_->Colour();
+    SetTextColor(dc, ReadableInk(colour_, background));
+    SetBkColor(dc, background);
     SetBkMode(dc, OPAQUE);
     RECT area = bounds_;
     ExtTextOutW(dc, area.left, area.top, ETO_OPAQUE, &area, nullptr, 0, nullptr);
     // No clipping: a face's overhang may reach a pixel past the measured width.
-    DrawTextW(dc, caption_.c_str(), static_cast<int>(caption_.size()), &area, DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP);
+    if (advances_.empty()) {
+        DrawTextW(dc, caption_.c_str(), static_cast<int>(caption_.size()), &area,
+                  DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP);
+    } else {
+        ExtTextOutW(dc, area.left, area.top, 0, nullptr, caption_.c_str(), static_cast<UINT>(caption_.size()),
+                    advances_.data());
+    }
 }
 
 void TProgressBar::Create(TForm& form, const Bounds& bounds, int min, int max, int position) {

@@ -3,6 +3,7 @@
 // form (no window of their own, so the form paints everything in one pass
 // without flicker); the progress bar is a common control; the timer is a
 // window-message timer of the form.
+#include "toolkit/fonts.h"
 #include "toolkit/handles.h"
 #include "toolkit/layout.h"
 
@@ -10,6 +11,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace toolkit {
 
@@ -63,7 +65,7 @@ public:
     void Create(TForm& form, const Bounds& bounds, const wchar_t* caption, const FontLayout& font);
     const std::wstring& Caption() const { return caption_; }
     void SetCaption(std::wstring caption);
-    HFONT Font() const { return font_.get(); }
+    HFONT Font() const { return font_.handle.get(); }
     // A new font for the DPI, and the label sized to its text in it.
     void ApplyDpi(int dpi) override;
     void Paint(HDC dc) const override;
@@ -72,7 +74,8 @@ private:
     void AutoSize();
     std::wstring caption_;
     FontLayout fontLayout_{};
-    FontHandle font_;
+    toolkit::Font font_;
+    std::vector<int> advances_;  // where the font is drawn condensed
     COLORREF colour_ = 0;
 };
 

@@ -4,22 +4,29 @@ namespace toolkit {
 
 namespace {
 
-std::string SystemMessage(DWORD code) {
-    char* buffer = nullptr;
-    const DWORD length =
-        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-    std::string message = length && buffer ? std::string(buffer, length) : "error " + std::to_string(code);
-    LocalFree(buffer);
-    const auto end = message.find_last_not_of("\r\n. ");
-    return message.substr(0, end == std::string::npos ? 0 : end + 1);
-}
+// Operation names and numbers are ASCII: each byte is its character.
+std::wstring FromAscii(const char* text) { return std::wstring(text, text + std::char_traits<char>::length(text)); }
 
-std::string Describe(const char* what, DWORD code) { return std::string(what) + ": " + SystemMessage(code); }
+std::wstring SystemMessage(DWORD code) {
+    wchar_t* buffer = nullptr;
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring message =
+        length && buffer ? std::wstring(buffer, length) : L"erro " + FromAscii(std::to_string(code).c_str());
+    LocalFree(buffer);
+    const auto end = message.find_last_not_of(L"\r\n. ");
+    return message.substr(0, end == std::wstring::npos ? 0 : end + 1);
+}
 
 }  // namespace
 
-Win32Error::Win32Error(const char* what, DWORD code) : std::runtime_error(Describe(what, code)), code_(code) {}
+Win32Error::Win32Error(const std::wstring& what, DWORD code)
+    : std::runtime_error("Windows error " + std::to_string(code)),
+      code_(code),
+      message_(what + L": " + SystemMessage(code)) {}
+
+Win32Error::Win32Error(const char* what, DWORD code) : Win32Error(FromAscii(what), code) {}
 
 std::wstring Widen(const std::string& utf8) {
     if (utf8.empty()) return {};

@@ -42,13 +42,7 @@ ModuleHandle LoadSystemLibrary(const DllSearch& search, const wchar_t* name) {
     }
     if (!module) {
         const DWORD error = GetLastError();
-        char what[64] = "LoadLibraryEx(";
-        size_t at = 14;
-        for (const wchar_t* c = name; *c && at < sizeof what - 2; ++c)
-            what[at++] = *c < 128 ? static_cast<char>(*c) : '?';
-        what[at++] = ')';
-        what[at] = '\0';
-        throw Win32Error(what, error);
+        throw Win32Error(L"LoadLibraryEx(" + std::wstring(name) + L")", error);
     }
     return module;
 }

@@ -89,6 +89,20 @@ NEWER_THAN_WINDOWS_7 = {
     "GetPointerType", "GetPointerInfo",
 }
 
+# Functions the launcher must import: without them it misbehaves on Windows
+# in ways Wine never shows.
+REQUIRED_IMPORTS = {
+    # the splash is held frozen while the product starts, often past the 5 s
+    # after which Windows ghosts a window as not responding
+    ("user32.dll", "DisableProcessWindowsGhosting"),
+}
+
+
+def missing_import_problems(imports):
+    have = {(dll.lower(), function) for dll, functions in imports for function in functions}
+    return [f"does not import {dll}!{function}" for dll, function in sorted(REQUIRED_IMPORTS - have)]
+
+
 # DLLs that Windows 7 SP1 does not ship (or ships only with later updates).
 def newer_dll_problem(dll):
     name = dll.lower()
@@ -351,6 +365,7 @@ def check(path, arch, xref, version):
         for function in functions:
             if function in NEWER_THAN_WINDOWS_7:
                 problems.append(f"imports {dll}!{function}, which Windows 7 SP1 lacks")
+    problems += missing_import_problems(image.imports())
     if len(data) > MAX_SIZE:
         problems.append(f"{len(data)} bytes, more than {MAX_SIZE}")
     problems += stack_protector_problems(data, xref)

@@ -342,4 +342,28 @@ TEST_F(ScaledSplashTest, RelaysOutOnDpiChangedAndStaysCentred) {
     EXPECT_TRUE(errors.empty());
 }
 
+// The two italic lines' widths in Liberation Sans Narrow, Arial Narrow's metric
+// twin, as Wine lays them out where it is installed.
+struct NarrowLineWidths {
+    int dpi, maker, notice;
+};
+const NarrowLineWidths kNarrowLineWidths[] = {{96, 110, 171}, {120, 134, 218}, {144, 162, 258}, {192, 211, 349}};
+
+int WidthOf(const toolkit::TLabel& label) { return label.BoundsRect().right - label.BoundsRect().left; }
+
+// Whether or not a narrow face is installed (an Office font), the lines keep
+// their designed widths, within 5 %.
+TEST(NarrowLines, KeepTheirDesignedWidths) {
+    for (const NarrowLineWidths& designed : kNarrowLineWidths) {
+        toolkit::TApplication application;
+        application.ReadDisplayDpi = [&] { return designed.dpi; };
+        application.Initialize();
+        RecordingPlatform platform{application};
+        Tfrm_abertura* form = nullptr;
+        application.CreateForm(form, platform);
+        EXPECT_NEAR(WidthOf(form->Label2), designed.maker, designed.maker * 0.05) << designed.dpi << " dpi";
+        EXPECT_NEAR(WidthOf(form->Label3), designed.notice, designed.notice * 0.05) << designed.dpi << " dpi";
+    }
+}
+
 }  // namespace

@@ -52,7 +52,7 @@ TEST(LoadSystemLibrary, NamesTheLibraryItCouldNotLoad) {
             ADD_FAILURE() << path.name << ": no error";
         } catch (const toolkit::Win32Error& error) {
             EXPECT_EQ(error.code(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND)) << path.name;
-            EXPECT_NE(std::string(error.what()).find("velquor-absent.dll"), std::string::npos) << error.what();
+            EXPECT_NE(error.Message().find(L"velquor-absent.dll"), std::wstring::npos);
         }
     }
 }
