@@ -15,10 +15,10 @@ void TApplication::Initialize() {
     // A DLL planted beside the executable must never be loaded.
     const DllSearch search = FindDllSearch();
     NarrowDllSearch(search);
-    // Without default DLL directories the executable's folder is searched
-    // first for a bare name, and comctl32 loads the theme DLL by its bare
-    // name later on; a module already loaded under that name is taken instead.
-    if (!search.setDefaultDllDirectories) themes_ = LoadSystemLibrary(search, L"uxtheme.dll");
+    // comctl32 loads the theme DLL by its bare name later on, and may unload
+    // it in between when no theme is active: held from the system folder, a
+    // module already loaded under that name is what any later load takes.
+    themes_ = LoadSystemLibrary(search, L"uxtheme.dll");
     commonControls_ = LoadSystemLibrary(search, L"comctl32.dll");
     using InitCommonControlsExFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
     const auto initialise = reinterpret_cast<InitCommonControlsExFn>(

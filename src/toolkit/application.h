@@ -66,7 +66,7 @@ private:
     void ShowErrorBox(const std::wstring& message) const;
 
     // Declared before the forms, so released after them: their windows and timers need these.
-    ModuleHandle themes_;  // held from the system folder where nothing else keeps a planted copy out
+    ModuleHandle themes_;  // held from the system folder for as long as the common controls
     ModuleHandle commonControls_;
     std::vector<std::unique_ptr<TForm>> forms_;
     bool terminated_ = false;
