@@ -131,8 +131,8 @@ digest_matches() {
 
 # The signed exe must be the built exe plus a signature over exactly it.
 check_signed() {
-  local unsigned=$1 signed=$2 stripped
-  stripped=$(mktemp)
+  local unsigned=$1 signed=$2 stripped=$work/stripped.exe
+  rm -f "$stripped"
   osslsigncode remove-signature -in "$signed" -out "$stripped" >/dev/null 2>&1 || true
   if ! cmp -s "$stripped" "$unsigned" || ! digest_matches "$signed"; then
     rm -f "$stripped"
