@@ -109,7 +109,7 @@ def sections(image):
 
 def where(spans, checksum_at, offset):
     if checksum_at <= offset < checksum_at + 4:
-        return "the PE checksum"
+        return "the PE checksum field, which does not match the rest of the file"
     for name, start, end in spans:
         if start <= offset < end:
             return name
@@ -157,15 +157,16 @@ signature_report() {
   local trust=()
   [ -z "$ca" ] || trust=(-CAfile "$ca" -TSA-CAfile "$ca")
   if report=$(osslsigncode verify "${trust[@]}" -in "$exe" 2>&1 </dev/null); then
-    awk -F': *' '
+    awk '
+      function value() { v = substr($0, index($0, ":") + 1); sub(/^ +/, "", v); sub(/ +$/, "", v); return v }
       /^Signer.s certificate:/ { in_signer = 1 }
-      in_signer && /Subject:/ && !signer { signer = $2 }
-      in_signer && /Issuer :/ && !issuer { issuer = $2 }
-      /^Message digest algorithm  *:/ && !digest { digest = $2 }
-      /^Current message digest/ { current = $2; gsub(/ /, "", current) }
-      /^Calculated message digest/ { calculated = $2; gsub(/ /, "", calculated); if (calculated != current) bad = 1 }
-      /Timestamp time:/ && !stamp { stamp = $2 }
-      /^Timestamp Server Signature verification:/ && $2 != "ok" { bad = 1 }
+      in_signer && /Subject:/ && !signer { signer = value() }
+      in_signer && /Issuer :/ && !issuer { issuer = value() }
+      /^Message digest algorithm  *:/ && !digest { digest = value() }
+      /^Current message digest/ { current = value() }
+      /^Calculated message digest/ { if (value() != current) bad = 1 }
+      /Timestamp time:/ && !stamp { stamp = value() }
+      /^Timestamp Server Signature verification:/ && value() != "ok" { bad = 1 }
       END {
         printf "  signer:    %s (issued by %s)\n", signer, issuer
         printf "  digest:    %s\n", digest
