@@ -157,7 +157,7 @@ attach_signature() {
 sign_detached() {
   readable "EXE" "$detached_exe"
   check_signing_inputs
-  local work name url
+  local name url
   work=$(mktemp -d /tmp/velquor-sign.XXXXXX)
   trap 'rm -rf "$work"' EXIT
   name=$(project_name "$root/CMakeLists.txt")

@@ -9,12 +9,14 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 usage() {
   cat <<'EOF'
-usage: verify-release.sh [--ca FILE] [--reference ZIP] FILE
+usage: verify-release.sh [--ca FILE] [--reference ZIP | --save-reference DIR] FILE
   FILE             VELQUOR.exe or a release zip (VELQUOR-<version>-win32.zip)
   --ca FILE        trust these root certificates (PEM) for the signature and its
                    timestamp, instead of the machine's (/etc/ssl/certs)
   --reference ZIP  compare with this unsigned release of the tree, made by
                    release.sh, instead of building one now
+  --save-reference DIR
+                   keep the unsigned release it builds in DIR, for --reference
 EOF
 }
 
@@ -26,6 +28,7 @@ fail() {
 
 ca=''
 reference=''
+save_reference=''
 file=''
 
 parse_options() {
@@ -33,6 +36,7 @@ parse_options() {
     case $1 in
       --ca) [ "$#" -ge 2 ] || fail "--ca needs a file" && ca=$2 && shift 2 ;;
       --reference) [ "$#" -ge 2 ] || fail "--reference needs a zip" && reference=$2 && shift 2 ;;
+      --save-reference) [ "$#" -ge 2 ] || fail "--save-reference needs a folder" && save_reference=$2 && shift 2 ;;
       -h | --help) usage && exit 0 ;;
       -*) usage >&2 && fail "unknown option: $1" ;;
       *)
@@ -46,6 +50,7 @@ parse_options() {
   [ -f "$file" ] || fail "$file: no such file"
   [ -z "$ca" ] || [ -f "$ca" ] || fail "--ca $ca: no such file"
   [ -z "$reference" ] || [ -f "$reference" ] || fail "--reference $reference: no such file"
+  [ -z "$reference" ] || [ -z "$save_reference" ] || fail "--reference and --save-reference exclude each other"
 }
 
 # Zip entries, PE sections and their differences, with the standard library.
@@ -55,7 +60,10 @@ import hashlib, struct, sys, zipfile
 
 def extract(zip_path, out_dir):
     with zipfile.ZipFile(zip_path) as bundle:
-        bad = bundle.testzip()
+        try:
+            bad = bundle.testzip()
+        except Exception as error:
+            sys.exit(f"the zip cannot be read: {error}")
         if bad:
             sys.exit(f"{bad}: its stored checksum does not match its content")
         bundle.extractall(out_dir)
@@ -146,9 +154,10 @@ reference_zip() {
     echo "$reference"
     return
   fi
+  local out=${save_reference:-$work/reference}
   say "building this tree's release with release.sh to compare with"
-  bash "$root/scripts/release.sh" --out "$work/reference" >/dev/null || fail "release.sh could not build this tree"
-  compgen -G "$work/reference/VELQUOR-*-win32.zip" | head -n 1
+  bash "$root/scripts/release.sh" --out "$out" >/dev/null || fail "release.sh could not build this tree"
+  compgen -G "$out/VELQUOR-*-win32.zip" | head -n 1
 }
 
 # Prints the verdict on osslsigncode's report; fails when the signature is not valid.
