@@ -87,6 +87,8 @@ make_token() {
     --write-object "$pki/signer.p8" --type privkey --id 01 --label signer >/dev/null
   printf '%s\n' "$pin" >"$pki/pin"
   printf '000000\n' >"$pki/wrong-pin"
+  token=(--pkcs11-module "$module" --key "pkcs11:token=velquor;object=signer;type=private" --certs "$pki/signer.crt")
+  absent_token=(--pkcs11-module "$module" --key "pkcs11:token=absent;object=signer;type=private" --certs "$pki/signer.crt")
 }
 
 start_tsa() {
@@ -183,23 +185,21 @@ import struct, sys
 print(struct.unpack_from("<I", open(sys.argv[1], "rb").read(), 0x3C)[0] + 24 + 64)' "$1"; }
 
 pfx=(--pkcs12 "$pki/signer.pfx" --password-file "$pki/password")
-token() { echo --pkcs11-module "$module" --key "pkcs11:token=$1;object=signer;type=private" --certs "$pki/signer.crt"; }
 
 signing_without_a_build() {
   local out=$work/detached
   mkdir -p "$out"
-  release --sign-detached "$suite_exe" "$out/pfx.sig" "${pfx[@]}" --timestamp "$dead_url" --timestamp "$tsa_url"
+  check "PKCS#12: signed, timestamped by the second server after a dead one" \
+    release --sign-detached "$suite_exe" "$out/pfx.sig" "${pfx[@]}" --timestamp "$dead_url" --timestamp "$tsa_url"
   osslsigncode attach-signature -sigin "$out/pfx.sig" -in "$suite_exe" -out "$out/pfx.exe" >/dev/null 2>&1 || true
   check "PKCS#12: the signature verifies against the test CA" verifies "$out/pfx.exe"
-  check "PKCS#12: the timestamp (second server, after a dead one) verifies" \
-    reports "$out/pfx.exe" "Timestamp Server Signature verification: ok"
+  check "PKCS#12: the timestamp verifies" reports "$out/pfx.exe" "Timestamp Server Signature verification: ok"
   check "PKCS#12: SHA-256" reports "$out/pfx.exe" "Message digest algorithm  : SHA256"
   check "PKCS#12: the product's name in the signature" reports "$out/pfx.exe" "Text description: VELQUOR"
   check "PKCS#12: the product's URL in the signature" reports "$out/pfx.exe" "URL description: https://"
   check "PKCS#12: stripping the signature gives the suite's exe" stripped_is_suite_exe "$out/pfx.exe"
 
-  # shellcheck disable=SC2046 # the token's options are words without spaces
-  release --sign-detached "$suite_exe" "$out/token.sig" $(token velquor) --pin-file "$pki/pin"
+  check "PKCS#11 token: signed" release --sign-detached "$suite_exe" "$out/token.sig" "${token[@]}" --pin-file "$pki/pin"
   osslsigncode attach-signature -sigin "$out/token.sig" -in "$suite_exe" -out "$out/token.exe" >/dev/null 2>&1 || true
   check "PKCS#11 token: the signature verifies against the test CA" verifies "$out/token.exe"
   check "PKCS#11 token: stripping the signature gives the suite's exe" stripped_is_suite_exe "$out/token.exe"
@@ -209,12 +209,10 @@ signing_without_a_build() {
 
   refuses "a wrong password stops before anything is signed" "wrong password" \
     release --sign-detached "$suite_exe" "$out/bad.sig" --pkcs12 "$pki/signer.pfx" --password-file "$pki/wrong-password"
-  # shellcheck disable=SC2046
   refuses "a wrong PIN fails the signing" "signing failed" \
-    release --sign-detached "$suite_exe" "$out/bad.sig" $(token velquor) --pin-file "$pki/wrong-pin"
-  # shellcheck disable=SC2046
+    release --sign-detached "$suite_exe" "$out/bad.sig" "${token[@]}" --pin-file "$pki/wrong-pin"
   refuses "a missing token fails the signing" "signing failed" \
-    release --sign-detached "$suite_exe" "$out/bad.sig" $(token absent) --pin-file "$pki/pin"
+    release --sign-detached "$suite_exe" "$out/bad.sig" "${absent_token[@]}" --pin-file "$pki/pin"
   refuses "no timestamp server answering fails the signing" "timestamp" \
     release --sign-detached "$suite_exe" "$out/bad.sig" "${pfx[@]}" --timestamp "$dead_url"
   check "a failed signing writes no signature" test ! -e "$out/bad.sig"
@@ -223,7 +221,8 @@ signing_without_a_build() {
 }
 
 releases() {
-  release --out "$work/signed" "${pfx[@]}" --timestamp "$dead_url" --timestamp "$tsa_url"
+  check "release.sh signs from a PKCS#12 file" \
+    release --out "$work/signed" "${pfx[@]}" --timestamp "$dead_url" --timestamp "$tsa_url"
   signed_zip=$(compgen -G "$work/signed/VELQUOR-*-win32.zip")
   unzip_to "$signed_zip" "$work/signed/files"
   local exe=$work/signed/files/VELQUOR.exe
@@ -233,15 +232,15 @@ releases() {
     grep -qx "$(sha256sum "$exe" | cut -d' ' -f1)  VELQUOR.exe" "$work/signed/files/SHA256SUMS"
 
   # Signing away from the build: the signature made above, attached to a new build.
-  release --out "$work/attached" --signature "$work/detached/pfx.sig"
+  check "release.sh attaches a signature made elsewhere" \
+    release --out "$work/attached" --signature "$work/detached/pfx.sig"
   unzip_to "$(compgen -G "$work/attached/VELQUOR-*-win32.zip")" "$work/attached/files"
   check "a signature made elsewhere, attached by release.sh, gives the exe signed there" \
     cmp "$work/attached/files/VELQUOR.exe" "$work/detached/pfx.exe"
   refuses "release.sh refuses a signature made for other bytes" "does not belong" \
     release --out "$work/refused" --signature "$work/detached/other.sig"
-  # shellcheck disable=SC2046
   refuses "a signing that fails after the build (wrong PIN)" "signing failed" \
-    release --out "$work/failed" $(token velquor) --pin-file "$pki/wrong-pin"
+    release --out "$work/failed" "${token[@]}" --pin-file "$pki/wrong-pin"
   refuses "a wrong password stops release.sh before the build" "wrong password" \
     release --out "$work/failed" --pkcs12 "$pki/signer.pfx" --password-file "$pki/wrong-password"
   check "a failed release leaves no zip" bash -c '! compgen -G "$1/*.zip"' _ "$work/failed"
