@@ -70,6 +70,12 @@ readable() {
   [ -r "$file" ] && [ -f "$file" ] || fail "$what $file cannot be read"
 }
 
+pkcs12_opens() { openssl pkcs12 -in "$pkcs12" -passin "file:$password_file" -noout "$@" 2>/dev/null; }
+
+need_osslsigncode() {
+  command -v osslsigncode >/dev/null || fail "osslsigncode is not installed (scripts/install-deps.sh installs it)"
+}
+
 # Everything about the signing inputs that can be known before a build.
 check_signing_inputs() {
   if [ -n "$pkcs12" ] && [ -n "$pkcs11_module$key$certs$pin_file" ]; then
@@ -79,7 +85,8 @@ check_signing_inputs() {
     readable "--pkcs12" "$pkcs12"
     readable "--password-file" "$password_file"
     # The password opens the file here, so a wrong one stops us before the build.
-    openssl pkcs12 -in "$pkcs12" -passin "file:$password_file" -noout 2>/dev/null ||
+    # Older Windows exports use RC2, which OpenSSL 3 reads only with -legacy (osslsigncode loads it itself).
+    pkcs12_opens || pkcs12_opens -legacy ||
       fail "cannot open $pkcs12 with the password in $password_file (wrong password?); nothing was built"
   else
     readable "--pkcs11-module" "$pkcs11_module"
@@ -88,7 +95,7 @@ check_signing_inputs() {
     readable "--certs" "$certs"
     readable "--pin-file" "$pin_file"
   fi
-  command -v osslsigncode >/dev/null || fail "osslsigncode is not installed (scripts/install-deps.sh installs it)"
+  need_osslsigncode
 }
 
 # The product's name and web address, as the signature shows them, are
@@ -230,7 +237,7 @@ release() {
     fail "--timestamp needs signing options"
   fi
   signing_asked && check_signing_inputs
-  [ -z "$signature_in" ] || readable "--signature" "$signature_in"
+  [ -z "$signature_in" ] || { readable "--signature" "$signature_in" && need_osslsigncode; }
   check_clean_tree
   local commit commit_time
   commit=$(git -C "$root" rev-parse HEAD)

@@ -64,6 +64,9 @@ EOF
   printf 'not the password\n' >"$pki/wrong-password"
   openssl pkcs12 -export -inkey "$pki/signer.key" -in "$pki/signer.crt" -certfile "$pki/ca.crt" \
     -passout "file:$pki/password" -out "$pki/signer.pfx"
+  # As older Windows versions and many CAs export it: RC2 and 3DES.
+  openssl pkcs12 -export -legacy -inkey "$pki/signer.key" -in "$pki/signer.crt" -certfile "$pki/ca.crt" \
+    -passout "file:$pki/password" -out "$pki/legacy.pfx"
 }
 
 softhsm_module() {
@@ -203,6 +206,9 @@ signing_without_a_build() {
   osslsigncode attach-signature -sigin "$out/token.sig" -in "$suite_exe" -out "$out/token.exe" >/dev/null 2>&1 || true
   check "PKCS#11 token: the signature verifies against the test CA" verifies "$out/token.exe"
   check "PKCS#11 token: stripping the signature gives the suite's exe" stripped_is_suite_exe "$out/token.exe"
+
+  check "a PKCS#12 file in the legacy format (RC2) signs too" release --sign-detached "$suite_exe" "$out/legacy.sig" \
+    --pkcs12 "$pki/legacy.pfx" --password-file "$pki/password"
 
   flip_byte "$out/pfx.exe" "$out/flipped.exe" "$(text_offset "$out/pfx.exe")"
   check "a byte flipped in the code fails osslsigncode's verify" fails_to_verify "$out/flipped.exe"
