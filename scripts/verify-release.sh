@@ -17,6 +17,9 @@ usage: verify-release.sh [--ca FILE] [--reference ZIP | --save-reference DIR] FI
                    release.sh, instead of building one now
   --save-reference DIR
                    keep the unsigned release it builds in DIR, for --reference
+Exit status: 0 when FILE is this tree's build plus a valid Authenticode
+signature, 1 when it differs or its signature is not valid, 2 when it could
+not be checked.
 EOF
 }
 
