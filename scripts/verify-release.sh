@@ -177,7 +177,8 @@ signature_report() {
       /^Message digest algorithm  *:/ && !digest { digest = value() }
       /^Current message digest/ { current = value() }
       /^Calculated message digest/ { if (value() != current) bad = 1 }
-      /Timestamp time:/ && !stamp { stamp = value() }
+      # osslsigncode 2.9 says "Timestamp time:", the 2.5 of Debian 12 "The signature is timestamped:".
+      (/Timestamp time:/ || /^The signature is timestamped:/) && !stamp { stamp = value() }
       /^Timestamp Server Signature verification:/ && value() != "ok" { bad = 1 }
       END {
         printf "  signer:    %s (issued by %s)\n", signer, issuer
