@@ -7,6 +7,10 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev nasm cmake make googletest dpkg-dev
   wine wine64 wine32:i386 fonts-wine fonts-liberation xvfb x11-utils x11-apps imagemagick libjpeg-turbo-progs zopfli
   clang libclang-rt-14-dev zlib1g-dev libjpeg62-turbo-dev python3 python3-fontforge clang-format shellcheck git locales
+  # Authenticode signing and its tests. Debian 12's osslsigncode (2.5) does all that release.sh and
+  # verify-release.sh ask of it, and so does 2.9 from bookworm-backports where that is installed.
+  # PKCS#11 keys go through OpenSSL's pkcs11 engine; the tests' token is SoftHSM2, filled by opensc's pkcs11-tool.
+  osslsigncode openssl libengine-pkcs11-openssl softhsm2 opensc
 )
 
 say() { printf 'install-deps: %s\n' "$*" >&2; }

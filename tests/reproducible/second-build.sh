@@ -13,8 +13,8 @@ mkdir -p "$tree" "$work/build"
 tar -C "$root" --format=posix --exclude=./build --exclude=./dist --exclude=./.git -cf - . | tar -C "$tree" -xf -
 
 if [ ! -f "$work/build/CMakeCache.txt" ]; then
-  cmake -S "$tree" -B "$work/build" -G "Unix Makefiles" -DCMAKE_TOOLCHAIN_FILE="$tree/cmake/mingw.cmake" \
-    -DVELQUOR_ARCH="$arch" -DVELQUOR_DEPS="$deps" -DVELQUOR_TESTS=OFF >/dev/null
+  # The machine's preset (CMakePresets.json), in another folder.
+  cmake -S "$tree" --preset "$arch" -B "$work/build" -DVELQUOR_DEPS="$deps" -DVELQUOR_TESTS=OFF >/dev/null
 fi
 cmake --build "$work/build" --target VELQUOR -j"$(nproc)" >/dev/null
 second=$work/build/src/main/VELQUOR.exe
