@@ -293,9 +293,9 @@ int wmain(int argc, wchar_t** argv) {
     };
     for (int i = 0; i < std::max(n, 5); ++i) {
         const double a = Now();
-        auto b = pictures::LoadScaled(bannerBytes, 729, 105, 0xFFFFFF);
+        auto b = pictures::LoadPicture(bannerBytes, 729, 105, 0xFFFFFF);
         const double m = Now();
-        auto l = pictures::LoadScaled(logoBytes, 202, 170, 0xFFFFFF);
+        auto l = pictures::LoadPicture(logoBytes, 202, 170, 0xFFFFFF);
         const double e = Now();
         if (i == 0) firstBoth = e - a;
         tBanner.push_back(m - a), tLogo.push_back(e - m), tBoth.push_back(e - a);
@@ -384,13 +384,13 @@ int wmain(int argc, wchar_t** argv) {
         col("launcher_noproduct", [](const Run& r) { return r.peakPagefile; }));
     add("peak_pagefile_bare", "peak PagefileUsage, bare", "MiB",
         col("bare", [](const Run& r) { return r.peakPagefile; }));
-    add("pictures_banner", "LoadScaled banner 960x209->729x105", "ms", tBanner);
-    add("pictures_logo", "LoadScaled logo 989x989->202x170", "ms", tLogo);
-    add("pictures_both", "LoadScaled both", "ms", tBoth);
+    add("pictures_banner", "LoadPicture banner 960x209->729x105", "ms", tBanner);
+    add("pictures_logo", "LoadPicture logo 989x989->202x170", "ms", tLogo);
+    add("pictures_both", "LoadPicture both", "ms", tBoth);
     add("pictures_banner_decode", "banner decode alone", "ms", tBannerDecode);
-    add("pictures_banner_scale", "banner scale (LoadScaled - decode)", "ms", tBannerScale);
+    add("pictures_banner_scale", "banner scale (LoadPicture - decode)", "ms", tBannerScale);
     add("pictures_logo_decode", "logo decode alone", "ms", tLogoDecode);
-    add("pictures_logo_scale", "logo scale (LoadScaled - decode)", "ms", tLogoScale);
+    add("pictures_logo_scale", "logo scale (LoadPicture - decode)", "ms", tLogoScale);
 
     // Over the bare window, run by run (the runs are interleaved, so each pair shares the moment's load).
     auto overBare = [&](const char* which, auto field) {
@@ -493,7 +493,7 @@ int wmain(int argc, wchar_t** argv) {
     for (const Metric& m : metrics)
         printf("%-42s %7.1f %-3s %9.1f - %-9.1f %4d\n", m.label.c_str(), m.stat.median, m.unit.c_str(), m.stat.p10,
                m.stat.p90, m.stat.n);
-    printf("%-42s %7.1f ms\n", "LoadScaled both, first (cold) call", firstBoth);
+    printf("%-42s %7.1f ms\n", "LoadPicture both, first (cold) call", firstBoth);
     printf("%-42s %7.0f KiB\n", "VELQUOR.exe size, run build", sizeRun / 1024);
     printf("%-42s %7.0f KiB\n", "VELQUOR.exe size, shipped i686", sizeShipped / 1024);
     printf("%-42s %7.0f KiB\n", "bare.exe size", sizeBare / 1024);

@@ -62,23 +62,19 @@ Resampler::Axis Resampler::MakeAxis(int source, int destination) {
 }
 
 void Resampler::Begin(int width, int height) {
-    if (begun_) throw DecodeError("picture started twice");
-    if (width <= 0 || height <= 0) throw DecodeError("picture has no pixels");
-    begun_ = true;
+    rows_.Begin(width, height);
     if (dstWidth_ <= width && dstHeight_ <= height) {
-        // Nothing grows: the area scaler gives the same, exactly and faster.
+        // Nothing grows: the area scaler gives the same, exactly and faster, and counts the rows.
         area_.emplace(dstWidth_, dstHeight_, background_, limits_);
         return area_->Begin(width, height);
     }
-    srcWidth_ = width;
-    srcHeight_ = height;
     columns_ = MakeAxis(width, dstWidth_);
-    rows_ = MakeAxis(height, dstHeight_);
+    rowTaps_ = MakeAxis(height, dstHeight_);
     // The source rows one destination row is made of are kept, scaled horizontally.
-    CheckSize(dstWidth_, rows_.widest, limits_, "working rows");
+    CheckSize(dstWidth_, rowTaps_.widest, limits_, "working rows");
     premultiplied_.assign(static_cast<std::size_t>(width) * 4, 0);
-    recent_.assign(static_cast<std::size_t>(rows_.widest) * static_cast<std::size_t>(dstWidth_) * 4, 0);
-    sources_.assign(static_cast<std::size_t>(rows_.widest), nullptr);
+    recent_.assign(static_cast<std::size_t>(rowTaps_.widest) * static_cast<std::size_t>(dstWidth_) * 4, 0);
+    sources_.assign(static_cast<std::size_t>(rowTaps_.widest), nullptr);
     out_.width = dstWidth_;
     out_.height = dstHeight_;
     out_.pixels.assign(static_cast<std::size_t>(dstWidth_) * static_cast<std::size_t>(dstHeight_), 0);
@@ -86,8 +82,7 @@ void Resampler::Begin(int width, int height) {
 
 void Resampler::Row(std::span<const std::uint8_t> rgba) {
     if (area_) return area_->Row(rgba);
-    if (!begun_ || srcRow_ >= srcHeight_) throw DecodeError("more rows than the picture has");
-    if (rgba.size() != static_cast<std::size_t>(srcWidth_) * 4) throw DecodeError("row has the wrong length");
+    const int row = rows_.Next(rgba);
 
     // Premultiplying first keeps the colour of fully transparent pixels out of the mix.
     for (std::size_t i = 0; i < rgba.size(); i += 4) {
@@ -98,7 +93,7 @@ void Resampler::Row(std::span<const std::uint8_t> rgba) {
         premultiplied_[i + 3] = alpha;
     }
     const std::size_t stride = static_cast<std::size_t>(dstWidth_) * 4;
-    std::int32_t* scaled = recent_.data() + static_cast<std::size_t>(srcRow_ % rows_.widest) * stride;
+    std::int32_t* scaled = recent_.data() + static_cast<std::size_t>(row % rowTaps_.widest) * stride;
     for (const Taps& column : columns_.taps) {
         std::int32_t r = kOne / 2, g = kOne / 2, b = kOne / 2, a = kOne / 2;  // rounds the shifts below
         const std::int32_t* weight = columns_.weights.data() + column.weights;
@@ -116,25 +111,24 @@ void Resampler::Row(std::span<const std::uint8_t> rgba) {
         scaled[3] = a >> kWeightBits;
         scaled += 4;
     }
-    ++srcRow_;
-    EmitRows();
+    EmitRows(row + 1);
 }
 
 // Emits every destination row whose source rows have all arrived.
-void Resampler::EmitRows() {
+void Resampler::EmitRows(int arrived) {
     const std::size_t stride = static_cast<std::size_t>(dstWidth_) * 4;
     const std::int32_t background[3] = {static_cast<std::int32_t>((background_ >> 16) & 0xFF),
                                         static_cast<std::int32_t>((background_ >> 8) & 0xFF),
                                         static_cast<std::int32_t>(background_ & 0xFF)};
     while (dstRow_ < dstHeight_) {
-        const Taps& row = rows_.taps[static_cast<std::size_t>(dstRow_)];
-        if (row.first + row.count > srcRow_) return;
+        const Taps& row = rowTaps_.taps[static_cast<std::size_t>(dstRow_)];
+        if (row.first + row.count > arrived) return;
         std::uint32_t* out =
             out_.pixels.data() + static_cast<std::size_t>(dstRow_) * static_cast<std::size_t>(dstWidth_);
-        const std::int32_t* weights = rows_.weights.data() + row.weights;
+        const std::int32_t* weights = rowTaps_.weights.data() + row.weights;
         for (int k = 0; k < row.count; ++k) {
             sources_[static_cast<std::size_t>(k)] =
-                recent_.data() + static_cast<std::size_t>((row.first + k) % rows_.widest) * stride;
+                recent_.data() + static_cast<std::size_t>((row.first + k) % rowTaps_.widest) * stride;
         }
         for (std::size_t x = 0; x < stride; x += 4) {
             std::int32_t r = kOne / 2, g = kOne / 2, b = kOne / 2, a = kOne / 2;
@@ -162,15 +156,8 @@ void Resampler::EmitRows() {
 
 Image Resampler::Take() {
     if (area_) return area_->Take();
-    if (!begun_ || srcRow_ != srcHeight_ || dstRow_ != dstHeight_) throw DecodeError("picture ended early");
-    begun_ = false;
+    rows_.End();
     return std::move(out_);
-}
-
-Image LoadResampled(std::span<const std::uint8_t> file, int width, int height, std::uint32_t background) {
-    Resampler scaler(width, height, background);
-    Decode(file, scaler);
-    return scaler.Take();
 }
 
 }  // namespace pictures

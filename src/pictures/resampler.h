@@ -9,6 +9,7 @@
 #include "pictures/decode.h"
 #include "pictures/image.h"
 #include "pictures/row_sink.h"
+#include "pictures/source_rows.h"
 
 namespace pictures {
 
@@ -44,28 +45,22 @@ public:
     static Axis MakeAxis(int source, int destination);
 
 private:
-    void EmitRows();
+    // Emits every destination row whose source rows are among the first `arrived`.
+    void EmitRows(int arrived);
 
     int dstWidth_;
     int dstHeight_;
     std::uint32_t background_;
     Limits limits_;
-    int srcWidth_ = 0;
-    int srcHeight_ = 0;
-    int srcRow_ = 0;
+    SourceRows rows_;
     int dstRow_ = 0;
-    bool begun_ = false;
     Axis columns_;
-    Axis rows_;
+    Axis rowTaps_;
     std::vector<std::int32_t> premultiplied_;   // one source row
     std::vector<std::int32_t> recent_;          // the last rows_.widest source rows, scaled horizontally
     std::vector<const std::int32_t*> sources_;  // the rows of recent_ one destination row takes
     Image out_;
     std::optional<AreaScaler> area_;
 };
-
-// Decodes a PNG or a JPEG and scales it to width x height over `background` with a
-// Resampler. Throws DecodeError with a short message.
-Image LoadResampled(std::span<const std::uint8_t> file, int width, int height, std::uint32_t background);
 
 }  // namespace pictures

@@ -15,7 +15,7 @@ namespace {
 
 using pictures::DecodeError;
 using pictures::Image;
-using pictures::LoadResampled;
+using pictures::LoadPicture;
 using pictures::Resampler;
 using pictures::RgbaImage;
 using namespace pictures_test;
@@ -86,8 +86,8 @@ TEST(Resampler, GivesTheAreaScalersPixelsWhereNothingGrows) {
     for (const Case& c : {Case{"banner.jpg", 729, 105}, Case{"banner.jpg", 911, 131}, Case{"logo.png", 202, 170},
                           Case{"logo.png", 404, 340}}) {
         const Bytes file = ReadAsset(c.asset);
-        EXPECT_EQ(LoadResampled(file, c.width, c.height, 0xFFFFFF).pixels,
-                  pictures::LoadScaled(file, c.width, c.height, 0xFFFFFF).pixels)
+        EXPECT_EQ(LoadPicture(file, c.width, c.height, 0xFFFFFF).pixels,
+                  pictures::ScaleRgba(pictures::DecodeRgba(file), c.width, c.height, 0xFFFFFF).pixels)
             << c.asset << " at " << c.width << "x" << c.height;
     }
 }
@@ -98,8 +98,7 @@ TEST(Resampler, StreamsTheBannerAsTheFullDecodeGives) {
     const Bytes file = ReadAsset("banner.jpg");
     const RgbaImage decoded = pictures::DecodeRgba(file);
     for (const auto& [width, height] : {std::pair{1094, 158}, std::pair{1458, 210}}) {
-        EXPECT_EQ(LoadResampled(file, width, height, 0xFFFFFF).pixels,
-                  Resample(decoded, width, height, 0xFFFFFF).pixels);
+        EXPECT_EQ(LoadPicture(file, width, height, 0xFFFFFF).pixels, Resample(decoded, width, height, 0xFFFFFF).pixels);
     }
 }
 
