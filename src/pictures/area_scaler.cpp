@@ -27,9 +27,11 @@ namespace {
 // - a row weight is at most the source height, under 2^16, so it fits a 16-bit multiply;
 // - the row weights one destination row collects add up to the source height, so each sum of
 //   a premultiplied sample (at most 255 * 255) over them stays under 2^30;
-// - a destination pixel collects 255 * 255 * width * height at most, under 2^42: its numerator
-//   and `full` are exact as doubles, and the double quotient truncates to the exact one (it is
-//   at least 1 / full, relatively 2^-42, below the next whole number; a double resolves 2^-52).
+// - a destination pixel collects 255 * 255 * width * height at most, under 2^42, and `full` is
+//   255 * width * height, under 2^34: both are exact as doubles. A quotient (under 256) that is
+//   not whole lies at least 1 / full, over 2^-34, below the next whole number, while the product
+//   of the numerator and a rounded 1 / full is off by under 2^-44: so that product plus 2^-40
+//   truncates to the exact quotient, with no division.
 static_assert(kLargestSide < 0x10000);
 static_assert(std::uint64_t{255} * 255 * kLargestSide < (std::uint64_t{1} << 30));
 static_assert(std::uint64_t{255} * 256 * kMostPixels < (std::uint64_t{1} << 42));
@@ -44,14 +46,17 @@ void AddRowPortable(const std::uint8_t* in, std::uint32_t* sums, std::size_t pix
     }
 }
 
+constexpr double kNudge = 1.0 / (std::uint64_t{1} << 40);
+
 // floor(num / full), exactly (see the bounds above).
-std::uint32_t Quotient(std::uint64_t num, std::uint64_t full) {
-    return static_cast<std::uint32_t>(static_cast<double>(num) / static_cast<double>(full));
+std::uint32_t Quotient(std::uint64_t num, double inverse) {
+    return static_cast<std::uint32_t>(static_cast<double>(num) * inverse + kNudge);
 }
 
 void EmitRowPortable(const std::uint32_t* sums, const AreaScaler::Column* columns, std::size_t count,
                      std::uint32_t inner, std::uint64_t full, std::uint32_t background, std::uint32_t* out) {
     const std::uint64_t bg[3] = {(background >> 16) & 0xFF, (background >> 8) & 0xFF, background & 0xFF};
+    const double inverse = 1.0 / static_cast<double>(full);
     for (const AreaScaler::Column* column = columns; column != columns + count; ++column) {
         const std::uint32_t* p = sums + static_cast<std::size_t>(column->first) * 4;
         std::uint64_t sum[4];
@@ -67,8 +72,8 @@ void EmitRowPortable(const std::uint32_t* sums, const AreaScaler::Column* column
         const std::uint64_t uncovered = full - sum[3];
         std::uint32_t pixel = 0;
         for (int c = 0; c < 3; ++c) {
-            const std::uint32_t v = Quotient(sum[c] + bg[c] * uncovered + full / 2, full);
-            pixel = (pixel << 8) | std::min<std::uint32_t>(v, 255);
+            // At most 255: a premultiplied sample is at most 255 times its alpha.
+            pixel = (pixel << 8) | Quotient(sum[c] + bg[c] * uncovered + full / 2, inverse);
         }
         *out++ = pixel;
     }
@@ -118,16 +123,23 @@ PICTURES_SSE2 inline __m128d ToDoubles(__m128i x) {
 }
 
 // A pixel's four sums are one register; its weighed sums are two, 64 bits a lane: the even
-// samples (R, B) and the odd ones (G, A). The quotients are the portable loop's, in doubles.
+// samples (R, B) and the odd ones (G, A). The quotients are the portable loop's.
 PICTURES_SSE2 void EmitRowSse2(const std::uint32_t* sums, const AreaScaler::Column* columns, std::size_t count,
                                std::uint32_t inner, std::uint64_t full, std::uint32_t background, std::uint32_t* out) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i evenLanes = _mm_set_epi32(0, -1, 0, -1);
     const __m128i innerWeight = _mm_set1_epi32(static_cast<int>(inner));
-    const __m128d total = _mm_set1_pd(static_cast<double>(full));
-    const __m128d half = _mm_set1_pd(static_cast<double>(full / 2));
-    const __m128d bgRg = _mm_set_pd((background >> 8) & 0xFF, (background >> 16) & 0xFF);
-    const __m128d bgBa = _mm_set_pd(0, background & 0xFF);
+    // Lanes (B, G) and (R, A), so that the quotients pack straight into 0x00RRGGBB; alpha's
+    // is made 0 by a zero inverse.
+    const double fullAsDouble = static_cast<double>(full), inverse = 1.0 / fullAsDouble;
+    const __m128d total = _mm_set1_pd(fullAsDouble);
+    const __m128d halfBg = _mm_set1_pd(static_cast<double>(full / 2));
+    const __m128d halfRa = _mm_set_pd(0, static_cast<double>(full / 2));
+    const __m128d inverseBg = _mm_set1_pd(inverse);
+    const __m128d inverseRa = _mm_set_pd(0, inverse);
+    const __m128d nudge = _mm_set1_pd(kNudge);
+    const __m128d backgroundBg = _mm_set_pd((background >> 8) & 0xFF, background & 0xFF);
+    const __m128d backgroundRa = _mm_set_pd(0, (background >> 16) & 0xFF);
     const auto* pixels = reinterpret_cast<const __m128i*>(sums);
     for (const AreaScaler::Column* column = columns; column != columns + count; ++column) {
         const __m128i* p = pixels + column->first;
@@ -151,16 +163,17 @@ PICTURES_SSE2 void EmitRowSse2(const std::uint32_t* sums, const AreaScaler::Colu
             even = _mm_add_epi64(even, _mm_mul_epu32(v, w));
             odd = _mm_add_epi64(odd, _mm_mul_epu32(_mm_srli_epi64(v, 32), w));
         }
-        const __m128d rg = ToDoubles(_mm_unpacklo_epi64(even, odd));
-        const __m128d ba = ToDoubles(_mm_unpackhi_epi64(even, odd));
-        const __m128d uncovered = _mm_sub_pd(total, _mm_unpackhi_pd(ba, ba));
-        const __m128d rgNum = _mm_add_pd(_mm_add_pd(rg, _mm_mul_pd(bgRg, uncovered)), half);
-        const __m128d baNum = _mm_add_pd(_mm_add_pd(ba, _mm_mul_pd(bgBa, uncovered)), half);
-        // Quotients r, g, b, (a), saturated to bytes; the pixel is 0x00RRGGBB.
-        const __m128i q =
-            _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_div_pd(rgNum, total)), _mm_cvttpd_epi32(_mm_div_pd(baNum, total)));
-        const auto bytes = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(q, q), zero)));
-        *out++ = (bytes & 0xFF) << 16 | (bytes & 0xFF00) | (bytes >> 16 & 0xFF);
+        const __m128d rb = ToDoubles(even), ga = ToDoubles(odd);
+        const __m128d uncovered = _mm_sub_pd(total, _mm_unpackhi_pd(ga, ga));
+        const __m128d bg =
+            _mm_add_pd(_mm_add_pd(_mm_shuffle_pd(rb, ga, 1), _mm_mul_pd(backgroundBg, uncovered)), halfBg);
+        const __m128d ra =
+            _mm_add_pd(_mm_add_pd(_mm_shuffle_pd(rb, ga, 2), _mm_mul_pd(backgroundRa, uncovered)), halfRa);
+        // Quotients b, g, r, 0, each at most 255, as bytes.
+        const __m128i q = _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(bg, inverseBg), nudge)),
+                                             _mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(ra, inverseRa), nudge)));
+        const __m128i words = _mm_packs_epi32(q, q);
+        *out++ = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
     }
 }
 
