@@ -13,8 +13,9 @@ namespace pictures {
 
 // The loops that run once per row.
 struct AreaScaler::Kernels {
-    // sums += weight * (R*A, G*A, B*A, A) of each of `pixels` straight RGBA pixels.
-    void (*addRow)(const std::uint8_t* rgba, std::uint32_t* sums, std::size_t pixels, std::uint32_t weight);
+    // For each share, sums += weight * (R*A, G*A, B*A, A) of each of `pixels` straight RGBA
+    // pixels: addRow[0] takes one share, addRow[1] two (a source row across two destination rows).
+    void (*addRow[2])(const std::uint8_t* rgba, std::size_t pixels, const RowShare* shares);
     // One destination row from its summed source row: each column's weighed sum, over the
     // background, divided by `full` (the total weight a pixel collects, times 255).
     void (*emitRow)(const std::uint32_t* sums, const Column* columns, std::size_t count, std::uint32_t inner,
@@ -36,13 +37,14 @@ static_assert(kLargestSide < 0x10000);
 static_assert(std::uint64_t{255} * 255 * kLargestSide < (std::uint64_t{1} << 30));
 static_assert(std::uint64_t{255} * 256 * kMostPixels < (std::uint64_t{1} << 42));
 
-void AddRowPortable(const std::uint8_t* in, std::uint32_t* sums, std::size_t pixels, std::uint32_t weight) {
-    for (std::size_t i = 0; i < pixels; ++i, in += 4, sums += 4) {
+template <int kShares>
+void AddRowPortable(const std::uint8_t* in, std::size_t pixels, const AreaScaler::RowShare* shares) {
+    for (std::size_t i = 0; i < pixels * 4; i += 4, in += 4) {
         const std::uint32_t a = in[3];
-        sums[0] += weight * (in[0] * a);
-        sums[1] += weight * (in[1] * a);
-        sums[2] += weight * (in[2] * a);
-        sums[3] += weight * a;
+        const std::uint32_t premultiplied[4] = {in[0] * a, in[1] * a, in[2] * a, a};
+        for (int k = 0; k < kShares; ++k) {
+            for (int c = 0; c < 4; ++c) shares[k].sums[i + c] += shares[k].weight * premultiplied[c];
+        }
     }
 }
 
@@ -79,36 +81,43 @@ void EmitRowPortable(const std::uint32_t* sums, const AreaScaler::Column* column
     }
 }
 
-constexpr AreaScaler::Kernels kPortable = {AddRowPortable, EmitRowPortable};
+constexpr AreaScaler::Kernels kPortable = {{AddRowPortable<1>, AddRowPortable<2>}, EmitRowPortable};
 
 #ifdef PICTURES_HAVE_SSE2
 // Built for SSE2 whatever the build's own target, and run only where the processor has it.
 
-// Four pixels at a time, 16 bits a sample: premultiplied (at most 255 * 255, exact), then
-// times the weight as the low and high halves of 32-bit products.
-PICTURES_SSE2 void AddRowSse2(const std::uint8_t* in, std::uint32_t* sums, std::size_t pixels, std::uint32_t weight) {
+// Four pixels at a time, 16 bits a sample: premultiplied once (at most 255 * 255, exact), then
+// times each share's weight as the low and high halves of 32-bit products.
+template <int kShares>
+PICTURES_SSE2 void AddRowSse2(const std::uint8_t* in, std::size_t pixels, const AreaScaler::RowShare* shares) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i alphaLanes = _mm_set_epi16(-1, 0, 0, 0, -1, 0, 0, 0);
     const __m128i alphaOne = _mm_set_epi16(1, 0, 0, 0, 1, 0, 0, 0);
-    const __m128i w = _mm_set1_epi16(static_cast<short>(weight));
-    const auto two = [&](__m128i px, std::uint32_t* to) PICTURES_SSE2 {
+    __m128i weights[kShares];
+    for (int k = 0; k < kShares; ++k) weights[k] = _mm_set1_epi16(static_cast<short>(shares[k].weight));
+    const auto two = [&](__m128i px, std::size_t at) PICTURES_SSE2 {
         __m128i a = _mm_shufflehi_epi16(_mm_shufflelo_epi16(px, _MM_SHUFFLE(3, 3, 3, 3)), _MM_SHUFFLE(3, 3, 3, 3));
         a = _mm_or_si128(_mm_andnot_si128(alphaLanes, a), alphaOne);  // alpha itself is kept
         const __m128i premultiplied = _mm_mullo_epi16(px, a);
-        const __m128i low = _mm_mullo_epi16(premultiplied, w), high = _mm_mulhi_epu16(premultiplied, w);
-        auto* lanes = reinterpret_cast<__m128i*>(to);
-        _mm_storeu_si128(lanes, _mm_add_epi32(_mm_loadu_si128(lanes), _mm_unpacklo_epi16(low, high)));
-        _mm_storeu_si128(lanes + 1, _mm_add_epi32(_mm_loadu_si128(lanes + 1), _mm_unpackhi_epi16(low, high)));
+        for (int k = 0; k < kShares; ++k) {
+            const __m128i low = _mm_mullo_epi16(premultiplied, weights[k]);
+            const __m128i high = _mm_mulhi_epu16(premultiplied, weights[k]);
+            auto* lanes = reinterpret_cast<__m128i*>(shares[k].sums + at);
+            _mm_storeu_si128(lanes, _mm_add_epi32(_mm_loadu_si128(lanes), _mm_unpacklo_epi16(low, high)));
+            _mm_storeu_si128(lanes + 1, _mm_add_epi32(_mm_loadu_si128(lanes + 1), _mm_unpackhi_epi16(low, high)));
+        }
     };
     std::size_t i = 0;
     for (; i + 4 <= pixels; i += 4) {
         const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i * 4));
         // Four clear pixels add nothing: much of a logo is its transparent surround.
         if ((_mm_movemask_epi8(_mm_cmpeq_epi8(px, zero)) & 0x8888) == 0x8888) continue;
-        two(_mm_unpacklo_epi8(px, zero), sums + i * 4);
-        two(_mm_unpackhi_epi8(px, zero), sums + i * 4 + 8);
+        two(_mm_unpacklo_epi8(px, zero), i * 4);
+        two(_mm_unpackhi_epi8(px, zero), i * 4 + 8);
     }
-    AddRowPortable(in + i * 4, sums + i * 4, pixels - i, weight);
+    AreaScaler::RowShare rest[kShares];
+    for (int k = 0; k < kShares; ++k) rest[k] = {shares[k].sums + i * 4, shares[k].weight};
+    AddRowPortable<kShares>(in + i * 4, pixels - i, rest);
 }
 
 // 64-bit lanes x (under 2^42 / w) times w, a 32-bit lane.
@@ -177,7 +186,7 @@ PICTURES_SSE2 void EmitRowSse2(const std::uint32_t* sums, const AreaScaler::Colu
     }
 }
 
-constexpr AreaScaler::Kernels kSse2 = {AddRowSse2, EmitRowSse2};
+constexpr AreaScaler::Kernels kSse2 = {{AddRowSse2<1>, AddRowSse2<2>}, EmitRowSse2};
 #endif
 
 const AreaScaler::Kernels& KernelsFor(AreaScaler::Instructions instructions) {
@@ -221,6 +230,7 @@ void AreaScaler::Begin(int width, int height) {
     }
     full_ = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 255;
     sums_.assign(static_cast<std::size_t>(width) * 4, 0);
+    next_.assign(static_cast<std::size_t>(width) * 4, 0);
     out_.width = dstWidth_;
     out_.height = dstHeight_;
     out_.pixels.assign(static_cast<std::size_t>(dstWidth_) * static_cast<std::size_t>(dstHeight_), 0);
@@ -231,14 +241,25 @@ void AreaScaler::Row(std::span<const std::uint8_t> rgba) {
     // Same units vertically: a source row is dstHeight_ long, a destination row the source height.
     const std::int64_t sh = rows_.Height(), dh = dstHeight_;
     const std::int64_t lo = y * dh, hi = (y + 1) * dh;
+    const auto pixels = static_cast<std::size_t>(rows_.Width());
     while (dstRow_ < dstHeight_) {
         const std::int64_t rowLo = dstRow_ * sh, rowHi = (dstRow_ + 1) * sh;
-        const std::int64_t overlap = std::min(hi, rowHi) - std::max(lo, rowLo);
-        if (overlap > 0) {
-            kernels_->addRow(rgba.data(), sums_.data(), static_cast<std::size_t>(rows_.Width()),
-                             static_cast<std::uint32_t>(overlap));
+        const auto overlap = static_cast<std::uint32_t>(std::min(hi, rowHi) - std::max(lo, rowLo));
+        if (rowHi < hi && hi <= rowHi + sh) {
+            // Across this destination row into the next, as most rows of a shrinking picture:
+            // premultiplied once for both.
+            const RowShare shares[2] = {{sums_.data(), overlap},
+                                        {next_.data(), static_cast<std::uint32_t>(hi - rowHi)}};
+            kernels_->addRow[1](rgba.data(), pixels, shares);
+            EmitRow();
+            if (hi == rowHi + sh) EmitRow();
+            return;
         }
-        if (rowHi > hi) break;  // the rest of this destination row lies in later source rows
+        if (overlap > 0) {
+            const RowShare share = {sums_.data(), overlap};
+            kernels_->addRow[0](rgba.data(), pixels, &share);
+        }
+        if (rowHi > hi) return;  // the rest of this destination row lies in later source rows
         EmitRow();
     }
 }
@@ -248,6 +269,7 @@ void AreaScaler::EmitRow() {
     kernels_->emitRow(sums_.data(), columns_.data(), columns_.size(), static_cast<std::uint32_t>(dstWidth_), full_,
                       background_, out);
     std::fill(sums_.begin(), sums_.end(), 0);
+    sums_.swap(next_);  // the next row may already hold its share of the last source row
     ++dstRow_;
 }
 

@@ -41,6 +41,11 @@ public:
         std::uint32_t firstWeight;
         std::uint32_t lastWeight;
     };
+    // Where a source row's premultiplied pixels go: `weight` times them into `sums`.
+    struct RowShare {
+        std::uint32_t* sums;
+        std::uint32_t weight;
+    };
     struct Kernels;
 
 private:
@@ -55,6 +60,7 @@ private:
     std::uint64_t full_ = 0;           // total weight a destination pixel collects, times 255
     std::vector<Column> columns_;      // computed once per picture
     std::vector<std::uint32_t> sums_;  // the destination row being built, R*A, G*A, B*A, A per source pixel
+    std::vector<std::uint32_t> next_;  // the one after it
     Image out_;
 };
 
