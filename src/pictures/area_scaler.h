@@ -5,6 +5,7 @@
 
 #include "pictures/decode.h"
 #include "pictures/image.h"
+#include "pictures/processor.h"
 #include "pictures/row_sink.h"
 #include "pictures/source_rows.h"
 
@@ -17,9 +18,7 @@ namespace pictures {
 // across only once, when its last source row has come.
 class AreaScaler final : public RowSink {
 public:
-    // Which row loops to run: the best the processor has (SSE2 on x86, checked at run time), or
-    // plain C++ for any processor. Both give the same pixels.
-    enum class Instructions { kBest, kPortable };
+    using Instructions = pictures::Instructions;
     // True where kBest runs the SSE2 loops.
     static bool BestIsSse2();
 

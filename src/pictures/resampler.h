@@ -22,7 +22,8 @@ namespace pictures {
 class Resampler final : public RowSink {
 public:
     // Throws DecodeError if the destination size is out of `limits`.
-    Resampler(int width, int height, std::uint32_t background, const Limits& limits = {});
+    Resampler(int width, int height, std::uint32_t background, const Limits& limits = {},
+              Instructions instructions = Instructions::kBest);
 
     void Begin(int width, int height) override;
     void Row(std::span<const std::uint8_t> rgba) override;
@@ -43,11 +44,14 @@ public:
         int widest = 0;  // the largest count
     };
     static Axis MakeAxis(int source, int destination);
+    struct Kernels;
 
 private:
     // Emits every destination row whose source rows are among the first `arrived`.
     void EmitRows(int arrived);
 
+    const Kernels* kernels_;
+    Instructions instructions_;
     int dstWidth_;
     int dstHeight_;
     std::uint32_t background_;
@@ -56,9 +60,9 @@ private:
     int dstRow_ = 0;
     Axis columns_;
     Axis rowTaps_;
-    std::vector<std::int32_t> premultiplied_;   // one source row
-    std::vector<std::int32_t> recent_;          // the last rows_.widest source rows, scaled horizontally
-    std::vector<const std::int32_t*> sources_;  // the rows of recent_ one destination row takes
+    std::vector<std::uint16_t> premultiplied_;   // one source row
+    std::vector<std::uint16_t> recent_;          // the last rowTaps_.widest source rows, scaled across
+    std::vector<const std::uint16_t*> sources_;  // the rows of recent_ one destination row takes
     Image out_;
     std::optional<AreaScaler> area_;
 };
