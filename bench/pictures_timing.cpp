@@ -1,7 +1,8 @@
 // Times the launcher's picture path in-process, each stage apart, and the floors under it: zlib
 // inflating the logo's stream alone, and libjpeg decoding the banner alone. Prints medians and
 // the fastest runs.
-// Built natively (for callgrind) or with MinGW (run under Wine, the shipped i686 build):
+// Built with the benchmark (bench/CMakeLists.txt, MinGW: run it under Wine for the shipped i686
+// build's figures), or natively as a steady stand-in for callgrind:
 //   g++ -O3 -std=c++20 -Isrc bench/pictures_timing.cpp src/pictures/*.cpp -lz -ljpeg
 //   pictures_timing assets/banner.jpg assets/logo.png [repetitions]
 #include <zlib.h>
