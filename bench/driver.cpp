@@ -360,9 +360,9 @@ struct PictureTimes {
 void LoadBoth(const std::vector<std::uint8_t>& banner, const std::vector<std::uint8_t>& logo, const Clock& clock,
               PictureTimes& times) {
     const double a = clock.Now();
-    pictures::LoadScaled(banner, 729, 105, 0xFFFFFF);
+    pictures::LoadPicture(banner, 729, 105, 0xFFFFFF);
     const double m = clock.Now();
-    pictures::LoadScaled(logo, 202, 170, 0xFFFFFF);
+    pictures::LoadPicture(logo, 202, 170, 0xFFFFFF);
     const double e = clock.Now();
     times.banner.push_back(m - a), times.logo.push_back(e - m), times.both.push_back(e - a);
 }

@@ -11,186 +11,118 @@
 
 namespace pictures {
 
-// The loops that run once per source row, over every sample of it.
+// The loops that run once per row.
 struct AreaScaler::Kernels {
-    // out = in, R*A, G*A, B*A, A per pixel (`samples` a multiple of 4).
-    void (*premultiply)(const std::uint8_t* in, std::uint32_t* out, std::size_t samples);
-    // out = each column's weighed sum of `pre`, four samples a column.
-    void (*sumColumns)(const std::uint32_t* pre, const Column* columns, std::size_t count, std::uint32_t inner,
-                       std::uint32_t* out);
-    // acc += sum * weight.
-    void (*addWeighted)(const std::uint32_t* sum, std::uint64_t* acc, std::size_t n, std::uint32_t weight);
-    // acc += sum.
-    void (*add)(const std::uint32_t* sum, std::uint32_t* acc, std::size_t n);
-    // One destination row of pixels from its sums, `acc` plus `wholeWeight` times `whole`, four
-    // samples a pixel, each pixel's weights adding up to `full`; then both are cleared.
-    void (*emit)(std::uint64_t* acc, std::uint32_t* whole, std::size_t width, std::uint32_t wholeWeight,
-                 std::uint64_t full, std::uint32_t background, std::uint32_t* out);
+    // For each share, sums += weight * (R*A, G*A, B*A, A) of each of `pixels` straight RGBA
+    // pixels: addRow[0] takes one share, addRow[1] two (a source row across two destination rows).
+    void (*addRow[2])(const std::uint8_t* rgba, std::size_t pixels, const RowShare* shares);
+    // One destination row from its summed source row: each column's weighed sum, over the
+    // background, divided by `full` (the total weight a pixel collects, times 255).
+    void (*emitRow)(const std::uint32_t* sums, const Column* columns, std::size_t count, std::uint32_t inner,
+                    std::uint64_t full, std::uint32_t background, std::uint32_t* out);
 };
 
 namespace {
 
-// Below this total weight every sum and numerator of a pixel is a whole number under 2^52, exact
-// as a double, and a double division truncates to the exact quotient (its error, under half a
-// unit in the last place, is less than the quotient's distance to the next whole number).
-constexpr std::uint64_t kLargestFastFull = std::uint64_t{1} << 44;
+// Bounds the limits give, in the units of Begin (a source pixel is the destination size long):
+// - a row weight is at most the source height, under 2^16, so it fits a 16-bit multiply;
+// - the row weights one destination row collects add up to the source height, so each sum of
+//   a premultiplied sample (at most 255 * 255) over them stays under 2^30;
+// - a destination pixel collects 255 * 255 * width * height at most, under 2^42, and `full` is
+//   255 * width * height, under 2^34: both are exact as doubles. A quotient (under 256) that is
+//   not whole lies at least 1 / full, over 2^-34, below the next whole number, while the product
+//   of the numerator and a rounded 1 / full is off by under 2^-44: so that product plus 2^-40
+//   truncates to the exact quotient, with no division.
+static_assert(kLargestSide < 0x10000);
+static_assert(std::uint64_t{255} * 255 * kLargestSide < (std::uint64_t{1} << 30));
+static_assert(std::uint64_t{255} * 256 * kMostPixels < (std::uint64_t{1} << 42));
 
-void PremultiplyPortable(const std::uint8_t* in, std::uint32_t* out, std::size_t samples) {
-    for (std::size_t i = 0; i < samples; i += 4) {
-        const std::uint32_t a = in[i + 3];
-        out[i + 0] = in[i + 0] * a;
-        out[i + 1] = in[i + 1] * a;
-        out[i + 2] = in[i + 2] * a;
-        out[i + 3] = a;
-    }
-}
-
-// The sums fit in 32 bits (checked by the caller), so the weights are applied to plain sums once.
-void SumColumnsPortable(const std::uint32_t* pre, const AreaScaler::Column* columns, std::size_t count,
-                        std::uint32_t inner, std::uint32_t* out) {
-    for (const AreaScaler::Column* column = columns; column != columns + count; ++column, out += 4) {
-        const std::uint32_t* p = pre + static_cast<std::size_t>(column->first) * 4;
-        const std::uint32_t fw = column->firstWeight;
-        for (int c = 0; c < 4; ++c) out[c] = fw * p[c];
-        if (column->count < 2) continue;
-        const std::uint32_t* last = p + static_cast<std::size_t>(column->count - 1) * 4;
-        const std::uint32_t lw = column->lastWeight;
-        for (int c = 0; c < 4; ++c) {
-            std::uint32_t sum = 0;
-            for (const std::uint32_t* q = p + 4 + c; q < last; q += 4) sum += *q;
-            out[c] += inner * sum + lw * last[c];
+template <int kShares>
+void AddRowPortable(const std::uint8_t* in, std::size_t pixels, const AreaScaler::RowShare* shares) {
+    for (std::size_t i = 0; i < pixels * 4; i += 4, in += 4) {
+        const std::uint32_t a = in[3];
+        const std::uint32_t premultiplied[4] = {in[0] * a, in[1] * a, in[2] * a, a};
+        for (int k = 0; k < kShares; ++k) {
+            for (int c = 0; c < 4; ++c) shares[k].sums[i + c] += shares[k].weight * premultiplied[c];
         }
     }
 }
 
-void AddWeightedPortable(const std::uint32_t* sum, std::uint64_t* acc, std::size_t n, std::uint32_t weight) {
-    for (std::size_t i = 0; i < n; ++i) acc[i] += static_cast<std::uint64_t>(weight) * sum[i];
+constexpr double kNudge = 1.0 / (std::uint64_t{1} << 40);
+
+// floor(num / full), exactly (see the bounds above).
+std::uint32_t Quotient(std::uint64_t num, double inverse) {
+    return static_cast<std::uint32_t>(static_cast<double>(num) * inverse + kNudge);
 }
 
-void AddPortable(const std::uint32_t* sum, std::uint32_t* acc, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) acc[i] += sum[i];
-}
-
-// floor(num / full) for num < 256 * full. Estimated in floating point, then put right with
-// exact integer checks: a 64-bit division per channel costs more than the rest of the pixel.
-std::uint32_t DivideSmall(std::uint64_t num, std::uint64_t full, double inverse) {
-    if (full >= kLargestFastFull) return static_cast<std::uint32_t>(num / full);  // num may not be exact as a double
-    auto q = static_cast<std::uint32_t>(static_cast<double>(static_cast<std::int64_t>(num)) * inverse);
-    if (q * full > num) {
-        --q;
-    } else if ((q + 1) * full <= num) {
-        ++q;
-    }
-    return q;
-}
-
-void EmitPortable(std::uint64_t* acc, std::uint32_t* whole, std::size_t width, std::uint32_t wholeWeight,
-                  std::uint64_t full, std::uint32_t background, std::uint32_t* out) {
+void EmitRowPortable(const std::uint32_t* sums, const AreaScaler::Column* columns, std::size_t count,
+                     std::uint32_t inner, std::uint64_t full, std::uint32_t background, std::uint32_t* out) {
     const std::uint64_t bg[3] = {(background >> 16) & 0xFF, (background >> 8) & 0xFF, background & 0xFF};
     const double inverse = 1.0 / static_cast<double>(full);
-    for (std::size_t x = 0; x < width; ++x, acc += 4, whole += 4) {
+    for (const AreaScaler::Column* column = columns; column != columns + count; ++column) {
+        const std::uint32_t* p = sums + static_cast<std::size_t>(column->first) * 4;
         std::uint64_t sum[4];
-        for (int c = 0; c < 4; ++c) sum[c] = acc[c] + std::uint64_t{wholeWeight} * whole[c];
+        for (int c = 0; c < 4; ++c) sum[c] = std::uint64_t{column->firstWeight} * p[c];
+        if (column->count > 1) {
+            const std::uint32_t* last = p + static_cast<std::size_t>(column->count - 1) * 4;
+            for (int c = 0; c < 4; ++c) {
+                std::uint64_t between = 0;
+                for (const std::uint32_t* q = p + 4 + c; q < last; q += 4) between += *q;
+                sum[c] += inner * between + std::uint64_t{column->lastWeight} * last[c];
+            }
+        }
         const std::uint64_t uncovered = full - sum[3];
         std::uint32_t pixel = 0;
         for (int c = 0; c < 3; ++c) {
-            const std::uint32_t v = DivideSmall(sum[c] + bg[c] * uncovered + full / 2, full, inverse);
-            pixel = (pixel << 8) | std::min<std::uint32_t>(v, 255);
+            // At most 255: a premultiplied sample is at most 255 times its alpha.
+            pixel = (pixel << 8) | Quotient(sum[c] + bg[c] * uncovered + full / 2, inverse);
         }
-        out[x] = pixel;
-        acc[0] = acc[1] = acc[2] = acc[3] = 0;
-        whole[0] = whole[1] = whole[2] = whole[3] = 0;
+        *out++ = pixel;
     }
 }
 
-constexpr AreaScaler::Kernels kPortable = {PremultiplyPortable, SumColumnsPortable, AddWeightedPortable, AddPortable,
-                                           EmitPortable};
+constexpr AreaScaler::Kernels kPortable = {{AddRowPortable<1>, AddRowPortable<2>}, EmitRowPortable};
 
 #ifdef PICTURES_HAVE_SSE2
 // Built for SSE2 whatever the build's own target, and run only where the processor has it.
 
-PICTURES_SSE2 void PremultiplySse2(const std::uint8_t* in, std::uint32_t* out, std::size_t samples) {
-    // Four pixels at a time; the compiler does not vectorise the alpha broadcast on its own.
+// Four pixels at a time, 16 bits a sample: premultiplied once (at most 255 * 255, exact), then
+// times each share's weight as the low and high halves of 32-bit products.
+template <int kShares>
+PICTURES_SSE2 void AddRowSse2(const std::uint8_t* in, std::size_t pixels, const AreaScaler::RowShare* shares) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i alphaLanes = _mm_set_epi16(-1, 0, 0, 0, -1, 0, 0, 0);
     const __m128i alphaOne = _mm_set_epi16(1, 0, 0, 0, 1, 0, 0, 0);
-    const auto two = [&](__m128i px, std::uint32_t* to) PICTURES_SSE2 {  // two pixels, 16 bits a sample
+    __m128i weights[kShares];
+    for (int k = 0; k < kShares; ++k) weights[k] = _mm_set1_epi16(static_cast<short>(shares[k].weight));
+    const auto two = [&](__m128i px, std::size_t at) PICTURES_SSE2 {
         __m128i a = _mm_shufflehi_epi16(_mm_shufflelo_epi16(px, _MM_SHUFFLE(3, 3, 3, 3)), _MM_SHUFFLE(3, 3, 3, 3));
         a = _mm_or_si128(_mm_andnot_si128(alphaLanes, a), alphaOne);  // alpha itself is kept
-        const __m128i product = _mm_mullo_epi16(px, a);               // at most 255 * 255: exact in 16 bits
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_unpacklo_epi16(product, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 4), _mm_unpackhi_epi16(product, zero));
-    };
-    std::size_t i = 0;
-    for (; i + 16 <= samples; i += 16) {
-        const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-        two(_mm_unpacklo_epi8(px, zero), out + i);
-        two(_mm_unpackhi_epi8(px, zero), out + i + 8);
-    }
-    PremultiplyPortable(in + i, out + i, samples - i);
-}
-
-// Four 32-bit lanes times one weight, kept to 32 bits (the sums fit).
-PICTURES_SSE2 inline __m128i MultiplyLanes(__m128i v, __m128i weight) {
-    const __m128i even = _mm_mul_epu32(v, weight);
-    const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(v, 32), weight);
-    return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
-                              _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
-}
-
-// The same for a pixel's premultiplied samples (each below 2^16) times a weight below 2^16: the
-// product's two halves come from two 16-bit multiplies.
-PICTURES_SSE2 inline __m128i MultiplySamples(__m128i samples, __m128i weight) {
-    return _mm_or_si128(_mm_mullo_epi16(samples, weight), _mm_slli_epi32(_mm_mulhi_epu16(samples, weight), 16));
-}
-
-// A pixel's four samples are one register, so a column is a few adds and up to three multiplies.
-PICTURES_SSE2 void SumColumnsSse2(const std::uint32_t* pre, const AreaScaler::Column* columns, std::size_t count,
-                                  std::uint32_t inner, std::uint32_t* out) {
-    const __m128i innerWeight = _mm_set1_epi32(static_cast<int>(inner));
-    // Edge weights are at most `inner`, the destination width.
-    const bool smallWeights = inner < 0x10000;
-    const auto edge = [smallWeights](const __m128i* pixel, std::uint32_t weight) PICTURES_SSE2 {
-        const __m128i w = _mm_set1_epi32(static_cast<int>(weight));
-        return smallWeights ? MultiplySamples(_mm_loadu_si128(pixel), w) : MultiplyLanes(_mm_loadu_si128(pixel), w);
-    };
-    const auto* pixels = reinterpret_cast<const __m128i*>(pre);
-    for (const AreaScaler::Column* column = columns; column != columns + count; ++column, out += 4) {
-        const __m128i* p = pixels + column->first;
-        __m128i sum = edge(p, column->firstWeight);
-        if (column->count > 1) {
-            const __m128i* last = p + (column->count - 1);
-            if (column->count > 2) {
-                __m128i between = _mm_loadu_si128(p + 1);
-                for (const __m128i* q = p + 2; q < last; ++q) between = _mm_add_epi32(between, _mm_loadu_si128(q));
-                sum = _mm_add_epi32(sum, MultiplyLanes(between, innerWeight));
-            }
-            sum = _mm_add_epi32(sum, edge(last, column->lastWeight));
+        const __m128i premultiplied = _mm_mullo_epi16(px, a);
+        for (int k = 0; k < kShares; ++k) {
+            const __m128i low = _mm_mullo_epi16(premultiplied, weights[k]);
+            const __m128i high = _mm_mulhi_epu16(premultiplied, weights[k]);
+            auto* lanes = reinterpret_cast<__m128i*>(shares[k].sums + at);
+            _mm_storeu_si128(lanes, _mm_add_epi32(_mm_loadu_si128(lanes), _mm_unpacklo_epi16(low, high)));
+            _mm_storeu_si128(lanes + 1, _mm_add_epi32(_mm_loadu_si128(lanes + 1), _mm_unpackhi_epi16(low, high)));
         }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), sum);
+    };
+    std::size_t i = 0;
+    for (; i + 4 <= pixels; i += 4) {
+        const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i * 4));
+        // Four clear pixels add nothing: much of a logo is its transparent surround.
+        if ((_mm_movemask_epi8(_mm_cmpeq_epi8(px, zero)) & 0x8888) == 0x8888) continue;
+        two(_mm_unpacklo_epi8(px, zero), i * 4);
+        two(_mm_unpackhi_epi8(px, zero), i * 4 + 8);
     }
+    AreaScaler::RowShare rest[kShares];
+    for (int k = 0; k < kShares; ++k) rest[k] = {shares[k].sums + i * 4, shares[k].weight};
+    AddRowPortable<kShares>(in + i * 4, pixels - i, rest);
 }
 
-PICTURES_SSE2 void AddWeightedSse2(const std::uint32_t* sum, std::uint64_t* acc, std::size_t n, std::uint32_t weight) {
-    const __m128i w = _mm_set1_epi32(static_cast<int>(weight)), zero = _mm_setzero_si128();
-    std::size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sum + i));
-        __m128i* a = reinterpret_cast<__m128i*>(acc + i);
-        _mm_storeu_si128(a, _mm_add_epi64(_mm_loadu_si128(a), _mm_mul_epu32(_mm_unpacklo_epi32(s, zero), w)));
-        _mm_storeu_si128(a + 1, _mm_add_epi64(_mm_loadu_si128(a + 1), _mm_mul_epu32(_mm_unpackhi_epi32(s, zero), w)));
-    }
-    AddWeightedPortable(sum + i, acc + i, n - i, weight);
-}
-
-PICTURES_SSE2 void AddSse2(const std::uint32_t* sum, std::uint32_t* acc, std::size_t n) {
-    std::size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        auto* a = reinterpret_cast<__m128i*>(acc + i);
-        _mm_storeu_si128(a,
-                         _mm_add_epi32(_mm_loadu_si128(a), _mm_loadu_si128(reinterpret_cast<const __m128i*>(sum + i))));
-    }
-    AddPortable(sum + i, acc + i, n - i);
+// 64-bit lanes x (under 2^42 / w) times w, a 32-bit lane.
+PICTURES_SSE2 inline __m128i MultiplyWide(__m128i x, __m128i w) {
+    return _mm_add_epi64(_mm_mul_epu32(x, w), _mm_slli_epi64(_mm_mul_epu32(_mm_srli_epi64(x, 32), w), 32));
 }
 
 // 0 <= x < 2^52 as two doubles: its bits under those of 2^52, less 2^52.
@@ -199,39 +131,62 @@ PICTURES_SSE2 inline __m128d ToDoubles(__m128i x) {
     return _mm_sub_pd(_mm_castsi128_pd(_mm_or_si128(x, magicBits)), _mm_set1_pd(4503599627370496.0));
 }
 
-// The same exact quotients as the portable loop, in doubles: every value on the way is a whole
-// number below 2^53, and a division truncates to the exact quotient (see kLargestFastFull).
-PICTURES_SSE2 void EmitSse2(std::uint64_t* acc, std::uint32_t* whole, std::size_t width, std::uint32_t wholeWeight,
-                            std::uint64_t full, std::uint32_t background, std::uint32_t* out) {
-    if (full >= kLargestFastFull) return EmitPortable(acc, whole, width, wholeWeight, full, background, out);
-    const __m128d total = _mm_set1_pd(static_cast<double>(static_cast<std::int64_t>(full)));
-    const __m128d half = _mm_set1_pd(static_cast<double>(static_cast<std::int64_t>(full / 2)));
-    const __m128d weight = _mm_set1_pd(wholeWeight);
-    const __m128d bgRg = _mm_set_pd((background >> 8) & 0xFF, (background >> 16) & 0xFF);
-    const __m128d bgBa = _mm_set_pd(0, background & 0xFF);
+// A pixel's four sums are one register; its weighed sums are two, 64 bits a lane: the even
+// samples (R, B) and the odd ones (G, A). The quotients are the portable loop's.
+PICTURES_SSE2 void EmitRowSse2(const std::uint32_t* sums, const AreaScaler::Column* columns, std::size_t count,
+                               std::uint32_t inner, std::uint64_t full, std::uint32_t background, std::uint32_t* out) {
     const __m128i zero = _mm_setzero_si128();
-    for (std::size_t x = 0; x < width; ++x, acc += 4, whole += 4) {
-        auto* accLanes = reinterpret_cast<__m128i*>(acc);
-        const __m128i wholeLanes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(whole));
-        const __m128d rg = _mm_add_pd(ToDoubles(_mm_loadu_si128(accLanes)),
-                                      _mm_mul_pd(weight, ToDoubles(_mm_unpacklo_epi32(wholeLanes, zero))));
-        const __m128d ba = _mm_add_pd(ToDoubles(_mm_loadu_si128(accLanes + 1)),
-                                      _mm_mul_pd(weight, ToDoubles(_mm_unpackhi_epi32(wholeLanes, zero))));
-        const __m128d uncovered = _mm_sub_pd(total, _mm_unpackhi_pd(ba, ba));
-        const __m128d rgNum = _mm_add_pd(_mm_add_pd(rg, _mm_mul_pd(bgRg, uncovered)), half);
-        const __m128d baNum = _mm_add_pd(_mm_add_pd(ba, _mm_mul_pd(bgBa, uncovered)), half);
-        // Quotients r, g, b, (a), saturated to bytes; the pixel is 0x00RRGGBB.
-        const __m128i q =
-            _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_div_pd(rgNum, total)), _mm_cvttpd_epi32(_mm_div_pd(baNum, total)));
-        const auto bytes = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(q, q), zero)));
-        out[x] = (bytes & 0xFF) << 16 | (bytes & 0xFF00) | (bytes >> 16 & 0xFF);
-        _mm_storeu_si128(accLanes, zero);
-        _mm_storeu_si128(accLanes + 1, zero);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(whole), zero);
+    const __m128i evenLanes = _mm_set_epi32(0, -1, 0, -1);
+    const __m128i innerWeight = _mm_set1_epi32(static_cast<int>(inner));
+    // Lanes (B, G) and (R, A), so that the quotients pack straight into 0x00RRGGBB; alpha's
+    // is made 0 by a zero inverse.
+    const double fullAsDouble = static_cast<double>(full), inverse = 1.0 / fullAsDouble;
+    const __m128d total = _mm_set1_pd(fullAsDouble);
+    const __m128d halfBg = _mm_set1_pd(static_cast<double>(full / 2));
+    const __m128d halfRa = _mm_set_pd(0, static_cast<double>(full / 2));
+    const __m128d inverseBg = _mm_set1_pd(inverse);
+    const __m128d inverseRa = _mm_set_pd(0, inverse);
+    const __m128d nudge = _mm_set1_pd(kNudge);
+    const __m128d backgroundBg = _mm_set_pd((background >> 8) & 0xFF, background & 0xFF);
+    const __m128d backgroundRa = _mm_set_pd(0, (background >> 16) & 0xFF);
+    const auto* pixels = reinterpret_cast<const __m128i*>(sums);
+    for (const AreaScaler::Column* column = columns; column != columns + count; ++column) {
+        const __m128i* p = pixels + column->first;
+        __m128i v = _mm_loadu_si128(p);
+        __m128i w = _mm_set1_epi32(static_cast<int>(column->firstWeight));
+        __m128i even = _mm_mul_epu32(v, w), odd = _mm_mul_epu32(_mm_srli_epi64(v, 32), w);
+        if (column->count > 1) {
+            const __m128i* last = p + (column->count - 1);
+            if (column->count > 2) {
+                __m128i evenBetween = zero, oddBetween = zero;
+                for (const __m128i* q = p + 1; q < last; ++q) {
+                    v = _mm_loadu_si128(q);
+                    evenBetween = _mm_add_epi64(evenBetween, _mm_and_si128(v, evenLanes));
+                    oddBetween = _mm_add_epi64(oddBetween, _mm_srli_epi64(v, 32));
+                }
+                even = _mm_add_epi64(even, MultiplyWide(evenBetween, innerWeight));
+                odd = _mm_add_epi64(odd, MultiplyWide(oddBetween, innerWeight));
+            }
+            v = _mm_loadu_si128(last);
+            w = _mm_set1_epi32(static_cast<int>(column->lastWeight));
+            even = _mm_add_epi64(even, _mm_mul_epu32(v, w));
+            odd = _mm_add_epi64(odd, _mm_mul_epu32(_mm_srli_epi64(v, 32), w));
+        }
+        const __m128d rb = ToDoubles(even), ga = ToDoubles(odd);
+        const __m128d uncovered = _mm_sub_pd(total, _mm_unpackhi_pd(ga, ga));
+        const __m128d bg =
+            _mm_add_pd(_mm_add_pd(_mm_shuffle_pd(rb, ga, 1), _mm_mul_pd(backgroundBg, uncovered)), halfBg);
+        const __m128d ra =
+            _mm_add_pd(_mm_add_pd(_mm_shuffle_pd(rb, ga, 2), _mm_mul_pd(backgroundRa, uncovered)), halfRa);
+        // Quotients b, g, r, 0, each at most 255, as bytes.
+        const __m128i q = _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(bg, inverseBg), nudge)),
+                                             _mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(ra, inverseRa), nudge)));
+        const __m128i words = _mm_packs_epi32(q, q);
+        *out++ = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
     }
 }
 
-constexpr AreaScaler::Kernels kSse2 = {PremultiplySse2, SumColumnsSse2, AddWeightedSse2, AddSse2, EmitSse2};
+constexpr AreaScaler::Kernels kSse2 = {{AddRowSse2<1>, AddRowSse2<2>}, EmitRowSse2};
 #endif
 
 const AreaScaler::Kernels& KernelsFor(AreaScaler::Instructions instructions) {
@@ -258,15 +213,10 @@ AreaScaler::AreaScaler(int width, int height, std::uint32_t background, const Li
 }
 
 void AreaScaler::Begin(int width, int height) {
-    if (begun_) throw DecodeError("picture started twice");
-    if (width <= 0 || height <= 0) throw DecodeError("picture has no pixels");
-    begun_ = true;
-    srcWidth_ = width;
-    srcHeight_ = height;
-
+    rows_.Begin(width, height);
     // Lengths are measured in units where a source pixel is dstWidth_ long and a destination
     // pixel srcWidth_ long, so every overlap is a whole number and each column's weights add up
-    // to exactly srcWidth_.
+    // to exactly the source width.
     const std::int64_t sw = width, dw = dstWidth_;
     columns_.resize(static_cast<std::size_t>(dstWidth_));
     for (std::int64_t x = 0; x < dw; ++x) {
@@ -278,101 +228,53 @@ void AreaScaler::Begin(int width, int height) {
             static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(last - first + 1),
             static_cast<std::uint32_t>(overlap(first)), static_cast<std::uint32_t>(overlap(last))};
     }
-    // A column's sum is at most 255 * 255 * srcWidth_: within 32 bits up to 66051 pixels wide.
-    narrowSums_ = width <= 66051;
-    narrowSum_.assign(narrowSums_ ? static_cast<std::size_t>(dstWidth_) * 4 : 0, 0);
-    wideSum_.assign(narrowSums_ ? 0 : static_cast<std::size_t>(dstWidth_) * 4, 0);
-    // A destination row holds at most height / dstHeight_ + 1 whole source rows, each summing to
-    // at most 255 * 255 * width.
-    wholeRows_ = narrowSums_ && std::uint64_t{255 * 255} * static_cast<std::uint64_t>(width) *
-                                        static_cast<std::uint64_t>(height / dstHeight_ + 1) <=
-                                    0xFFFFFFFFu;
-    whole_.assign(static_cast<std::size_t>(dstWidth_) * 4, 0);
-
     full_ = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 255;
-    premultiplied_.assign(static_cast<std::size_t>(width) * 4, 0);
-    accumulator_.assign(static_cast<std::size_t>(dstWidth_) * 4, 0);
+    sums_.assign(static_cast<std::size_t>(width) * 4, 0);
+    next_.assign(static_cast<std::size_t>(width) * 4, 0);
     out_.width = dstWidth_;
     out_.height = dstHeight_;
     out_.pixels.assign(static_cast<std::size_t>(dstWidth_) * static_cast<std::size_t>(dstHeight_), 0);
 }
 
-template <typename Sum>
-void AreaScaler::Accumulate() {
-    const std::uint32_t* pre = premultiplied_.data();
-    Sum* sum;
-    if constexpr (sizeof(Sum) == 4) {
-        sum = narrowSum_.data();
-        kernels_->sumColumns(pre, columns_.data(), columns_.size(), static_cast<std::uint32_t>(dstWidth_), sum);
-    } else {
-        sum = wideSum_.data();
-        const auto dw = static_cast<Sum>(dstWidth_);
-        Sum* out = sum;
-        for (const Column& column : columns_) {
-            const std::uint32_t* p = pre + static_cast<std::size_t>(column.first) * 4;
-            for (int c = 0; c < 4; ++c) out[c] = Sum{column.firstWeight} * p[c];
-            if (column.count > 1) {
-                // Plain sums for the pixels wholly inside, weighed once.
-                const std::uint32_t* last = p + static_cast<std::size_t>(column.count - 1) * 4;
-                for (int c = 0; c < 4; ++c) {
-                    Sum between = 0;
-                    for (const std::uint32_t* q = p + 4 + c; q < last; q += 4) between += *q;
-                    out[c] += dw * between + Sum{column.lastWeight} * last[c];
-                }
-            }
-            out += 4;
-        }
-    }
-
-    // Same trick vertically: a source row is dstHeight_ long, a destination row srcHeight_.
-    const std::int64_t sh = srcHeight_, dh = dstHeight_;
-    const std::int64_t lo = srcRow_ * dh, hi = (srcRow_ + 1) * dh;
-    const std::size_t n = accumulator_.size();
+void AreaScaler::Row(std::span<const std::uint8_t> rgba) {
+    const std::int64_t y = rows_.Next(rgba);
+    // Same units vertically: a source row is dstHeight_ long, a destination row the source height.
+    const std::int64_t sh = rows_.Height(), dh = dstHeight_;
+    const std::int64_t lo = y * dh, hi = (y + 1) * dh;
+    const auto pixels = static_cast<std::size_t>(rows_.Width());
     while (dstRow_ < dstHeight_) {
         const std::int64_t rowLo = dstRow_ * sh, rowHi = (dstRow_ + 1) * sh;
-        const std::int64_t overlap = std::min(hi, rowHi) - std::max(lo, rowLo);
-        if (overlap == dh && wholeRows_) {
-            if constexpr (sizeof(Sum) == 4) kernels_->add(sum, whole_.data(), n);
-        } else if (overlap > 0) {
-            // overlap <= dstHeight_, so 32 bits; a narrow sum times it widens in one multiply.
-            const auto w = static_cast<std::uint32_t>(overlap);
-            std::uint64_t* acc = accumulator_.data();
-            if constexpr (sizeof(Sum) == 4) {
-                kernels_->addWeighted(sum, acc, n, w);
-            } else {
-                for (std::size_t i = 0; i < n; ++i) acc[i] += w * sum[i];
-            }
+        const auto overlap = static_cast<std::uint32_t>(std::min(hi, rowHi) - std::max(lo, rowLo));
+        if (rowHi < hi && hi <= rowHi + sh) {
+            // Across this destination row into the next, as most rows of a shrinking picture:
+            // premultiplied once for both.
+            const RowShare shares[2] = {{sums_.data(), overlap},
+                                        {next_.data(), static_cast<std::uint32_t>(hi - rowHi)}};
+            kernels_->addRow[1](rgba.data(), pixels, shares);
+            EmitRow();
+            if (hi == rowHi + sh) EmitRow();
+            return;
         }
-        if (rowHi > hi) break;  // the rest of this destination row lies in later source rows
+        if (overlap > 0) {
+            const RowShare share = {sums_.data(), overlap};
+            kernels_->addRow[0](rgba.data(), pixels, &share);
+        }
+        if (rowHi > hi) return;  // the rest of this destination row lies in later source rows
         EmitRow();
     }
 }
 
-void AreaScaler::Row(std::span<const std::uint8_t> rgba) {
-    if (!begun_ || srcRow_ >= srcHeight_) throw DecodeError("more rows than the picture has");
-    if (rgba.size() != static_cast<std::size_t>(srcWidth_) * 4) throw DecodeError("row has the wrong length");
-
-    // Premultiplying first keeps the colour of fully transparent pixels out of the mean.
-    kernels_->premultiply(rgba.data(), premultiplied_.data(), rgba.size());
-    if (narrowSums_) {
-        Accumulate<std::uint32_t>();
-    } else {
-        Accumulate<std::uint64_t>();
-    }
-    ++srcRow_;
-}
-
 void AreaScaler::EmitRow() {
-    // Each destination pixel has collected a total weight of srcWidth_ * srcHeight_.
     std::uint32_t* out = &out_.pixels[static_cast<std::size_t>(dstRow_) * static_cast<std::size_t>(dstWidth_)];
-    kernels_->emit(accumulator_.data(), whole_.data(), static_cast<std::size_t>(dstWidth_),
-                   static_cast<std::uint32_t>(dstHeight_), full_, background_, out);
+    kernels_->emitRow(sums_.data(), columns_.data(), columns_.size(), static_cast<std::uint32_t>(dstWidth_), full_,
+                      background_, out);
+    std::fill(sums_.begin(), sums_.end(), 0);
+    sums_.swap(next_);  // the next row may already hold its share of the last source row
     ++dstRow_;
 }
 
 Image AreaScaler::Take() {
-    if (!begun_ || srcRow_ != srcHeight_ || dstRow_ != dstHeight_) throw DecodeError("picture ended early");
-    begun_ = false;
+    rows_.End();
     return std::move(out_);
 }
 

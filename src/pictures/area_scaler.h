@@ -5,18 +5,20 @@
 
 #include "pictures/decode.h"
 #include "pictures/image.h"
+#include "pictures/processor.h"
 #include "pictures/row_sink.h"
+#include "pictures/source_rows.h"
 
 namespace pictures {
 
 // Box-filters the incoming rows to a fixed size: every destination pixel is the mean of the
 // source area under it, weighted by exact fractional coverage, in premultiplied alpha, and
-// then laid over the background. Works for shrinking and stretching alike.
+// then laid over the background. Works for shrinking and stretching alike. Each source row is
+// added into the destination row it falls in, at full width; a destination row is summed
+// across only once, when its last source row has come.
 class AreaScaler final : public RowSink {
 public:
-    // Which row loops to run: the best the processor has (SSE2 on x86, checked at run time), or
-    // plain C++ for any processor. Both give the same pixels.
-    enum class Instructions { kBest, kPortable };
+    using Instructions = pictures::Instructions;
     // True where kBest runs the SSE2 loops.
     static bool BestIsSse2();
 
@@ -38,33 +40,26 @@ public:
         std::uint32_t firstWeight;
         std::uint32_t lastWeight;
     };
+    // Where a source row's premultiplied pixels go: `weight` times them into `sums`.
+    struct RowShare {
+        std::uint32_t* sums;
+        std::uint32_t weight;
+    };
     struct Kernels;
 
 private:
-    template <typename Sum>
-    void Accumulate();
     void EmitRow();
 
     const Kernels* kernels_;
     int dstWidth_;
     int dstHeight_;
     std::uint32_t background_;
-    int srcWidth_ = 0;
-    int srcHeight_ = 0;
-    int srcRow_ = 0;
+    SourceRows rows_;
     int dstRow_ = 0;
-    bool begun_ = false;
-    bool narrowSums_ = false;                   // a row's horizontal sums fit in 32 bits
-    std::uint64_t full_ = 0;                    // total weight a destination pixel collects, times 255
-    std::vector<Column> columns_;               // computed once per picture
-    std::vector<std::uint32_t> premultiplied_;  // one source row, R*A, G*A, B*A, A
-    std::vector<std::uint32_t> narrowSum_;      // one source row, scaled horizontally, when
-    std::vector<std::uint64_t> wideSum_;        // narrowSums_, else the wide one
-    std::vector<std::uint64_t> accumulator_;    // the destination row being built
-    // Source rows wholly inside the destination row all weigh the same: plain narrow sums,
-    // weighed once as the row is emitted (when wholeRows_, else left at zero).
-    bool wholeRows_ = false;
-    std::vector<std::uint32_t> whole_;
+    std::uint64_t full_ = 0;           // total weight a destination pixel collects, times 255
+    std::vector<Column> columns_;      // computed once per picture
+    std::vector<std::uint32_t> sums_;  // the destination row being built, R*A, G*A, B*A, A per source pixel
+    std::vector<std::uint32_t> next_;  // the one after it
     Image out_;
 };
 

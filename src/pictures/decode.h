@@ -1,6 +1,6 @@
 #pragma once
 
-// The readers behind LoadScaled, for callers that want rows or the full-size picture.
+// The readers behind LoadPicture, for callers that want rows or the full-size picture.
 
 #include <cstdint>
 #include <span>
@@ -11,17 +11,8 @@
 
 namespace pictures {
 
-// Checked before anything sized by the picture is allocated.
-struct Limits {
-    int maxSide = 16384;
-    std::int64_t maxPixels = std::int64_t{64} << 20;
-    // libjpeg's own working memory (progressive pictures keep all coefficients).
-    long maxJpegMemory = 512L << 20;
-    // Crafted progressive files can hold endless tiny scans, each a full pass over the picture.
-    int maxJpegScans = 1000;
-};
-
-// Throws DecodeError unless 0 < width, height <= maxSide and width * height <= maxPixels.
+// Throws DecodeError unless 0 < width, height <= maxSide and width * height <= maxPixels, and
+// within kLargestSide and kMostPixels whatever the limits say.
 void CheckSize(std::int64_t width, std::int64_t height, const Limits& limits, const char* what);
 
 bool LooksLikePng(std::span<const std::uint8_t> file);

@@ -2,15 +2,17 @@
 #include <string>
 #include <utility>
 
-#include "pictures/area_scaler.h"
 #include "pictures/decode.h"
 #include "pictures/image.h"
+#include "pictures/resampler.h"
 
 namespace pictures {
 
 void CheckSize(std::int64_t width, std::int64_t height, const Limits& limits, const char* what) {
     if (width <= 0 || height <= 0) throw DecodeError(std::string(what) + " is empty");
-    if (width > limits.maxSide || height > limits.maxSide || width * height > limits.maxPixels) {
+    const std::int64_t side = std::min(limits.maxSide, kLargestSide);
+    const std::int64_t pixels = std::min(limits.maxPixels, kMostPixels);
+    if (width > side || height > side || width * height > pixels) {
         throw DecodeError(std::string(what) + " is too large");
     }
 }
@@ -58,9 +60,10 @@ RgbaImage DecodeRgba(std::span<const std::uint8_t> file, const Limits& limits) {
     return std::move(sink.image);
 }
 
-Image LoadScaled(std::span<const std::uint8_t> file, int width, int height, std::uint32_t background) {
-    AreaScaler scaler(width, height, background);
-    Decode(file, scaler);
+Image LoadPicture(std::span<const std::uint8_t> file, int width, int height, std::uint32_t background,
+                  const Limits& limits) {
+    Resampler scaler(width, height, background, limits);
+    Decode(file, scaler, limits);
     return scaler.Take();
 }
 

@@ -20,8 +20,25 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Decodes a PNG or a JPEG (told apart by signature), area-averages it to width x height and
-// composites any alpha over `background` (0x00RRGGBB). Throws DecodeError with a short message.
-Image LoadScaled(std::span<const std::uint8_t> file, int width, int height, std::uint32_t background);
+// The largest pictures read or made: the scalers' arithmetic is sized for them, so a Limits can
+// only tighten them.
+constexpr int kLargestSide = 16384;
+constexpr std::int64_t kMostPixels = std::int64_t{1} << 26;
+
+// Checked before anything sized by the picture is allocated.
+struct Limits {
+    int maxSide = kLargestSide;
+    std::int64_t maxPixels = kMostPixels;
+    // libjpeg's own working memory (progressive pictures keep all coefficients).
+    long maxJpegMemory = 512L << 20;
+    // Crafted progressive files can hold endless tiny scans, each a full pass over the picture.
+    int maxJpegScans = 1000;
+};
+
+// The way in: decodes a PNG or a JPEG (told apart by signature) and scales it straight to
+// width x height over `background` (0x00RRGGBB), averaged along an axis it shrinks on and
+// interpolated along one it grows on. Throws DecodeError with a short message.
+Image LoadPicture(std::span<const std::uint8_t> file, int width, int height, std::uint32_t background,
+                  const Limits& limits = {});
 
 }  // namespace pictures

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,8 +33,9 @@ bool IsLetter(std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c 
 
 [[noreturn]] void Fail(const char* message) { throw DecodeError(std::string("PNG: ") + message); }
 
-// Room for rows inflated in one go: big enough that zlib's fast loop does nearly all the work.
-constexpr std::size_t kInflateBytes = 64 * 1024;
+// Room for rows inflated in one go: big enough that zlib's fast loop does nearly all the work
+// and that the 32 KiB it copies into its window after each call is a small share of the output.
+constexpr std::size_t kInflateBytes = 256 * 1024;
 
 enum ColorType { kGrey = 0, kRgb = 2, kPalette = 3, kGreyAlpha = 4, kRgba = 6 };
 
@@ -176,7 +178,8 @@ private:
             inflateValidate(&zs_, 0);
             // Whole rows, so zlib's fast loop runs long and rows are unfiltered where they land.
             const std::size_t rowSize = stride_ + 1;
-            rows_.assign(rowSize * std::max<std::size_t>(2, kInflateBytes / rowSize), 0);
+            rowsSize_ = rowSize * std::max<std::size_t>(2, kInflateBytes / rowSize);
+            rows_ = std::make_unique_for_overwrite<std::uint8_t[]>(rowsSize_);  // every byte is inflated before use
             zeros_.assign(stride_, 0);
             above_ = zeros_.data();
             remaining_ = rowSize * std::size_t(height_);
@@ -205,9 +208,9 @@ private:
             } else {
                 // Never past the last row, nor over the row above the next one to unfilter (the
                 // buffer's last row, just after wrapping round).
-                std::size_t end = rows_.size();
+                std::size_t end = rowsSize_;
                 if (consumed_ == 0 && above_ != zeros_.data()) end -= rowSize;
-                zs_.next_out = rows_.data() + filled_;
+                zs_.next_out = rows_.get() + filled_;
                 zs_.avail_out = static_cast<uInt>(std::min(end - filled_, remaining_));
             }
             const uInt asked = zs_.avail_out;
@@ -219,14 +222,14 @@ private:
                 if (zs_.avail_out == 0) Fail("more image data than the picture needs");
             } else {
                 const std::size_t produced = asked - zs_.avail_out;
-                adler_ = adler32_(adler_, rows_.data() + filled_, produced);
+                adler_ = adler32_(adler_, rows_.get() + filled_, produced);
                 filled_ += produced;
                 remaining_ -= produced;
                 while (filled_ - consumed_ >= rowSize) {
-                    FinishRow(rows_.data() + consumed_);
+                    FinishRow(rows_.get() + consumed_);
                     consumed_ += rowSize;
                 }
-                if (consumed_ == rows_.size()) filled_ = consumed_ = 0;
+                if (consumed_ == rowsSize_) filled_ = consumed_ = 0;
             }
             if (status == Z_STREAM_END) {
                 if (lastRead_ != adler_) Fail("bad compressed data");
@@ -376,7 +379,8 @@ private:
     std::uint32_t adler_ = 1;     // of the bytes inflated so far
     std::uint32_t lastRead_ = 0;  // see NoteRead
     // Rows as stored (filter byte + row), inflated straight in and unfiltered in place.
-    std::vector<std::uint8_t> rows_;
+    std::unique_ptr<std::uint8_t[]> rows_;
+    std::size_t rowsSize_ = 0;
     std::vector<std::uint8_t> zeros_;      // the row above the top one
     const std::uint8_t* above_ = nullptr;  // the last row unfiltered
     std::vector<std::uint8_t> rgba_;

@@ -12,6 +12,10 @@
 
 namespace pictures {
 
+// Which row loops a scaler runs: the best the processor has (SSE2 on x86, checked at run time),
+// or plain C++ for any processor. Both give the same pixels.
+enum class Instructions { kBest, kPortable };
+
 inline bool ProcessorHasSse2() {
 #if defined(__SSE2__)
     return true;  // the build's own target

@@ -4,12 +4,24 @@
 #include <cmath>
 #include <utility>
 
+#include "pictures/processor.h"
+
+#ifdef PICTURES_HAVE_SSE2
+#include <emmintrin.h>
+#endif
+
 namespace pictures {
 
-Resampler::Resampler(int width, int height, std::uint32_t background, const Limits& limits)
-    : dstWidth_(width), dstHeight_(height), background_(background & 0xFFFFFFu), limits_(limits) {
-    CheckSize(width, height, limits, "target size");
-}
+// The loops that run once per row.
+struct Resampler::Kernels {
+    // A source row premultiplied into `premultiplied`, then each destination column's taps of it.
+    void (*scaleRow)(const std::uint8_t* rgba, std::size_t pixels, std::uint16_t* premultiplied, const Axis& columns,
+                     std::uint16_t* out);
+    // Pixels [from, end) of a destination row from `count` rows scaled across and their weights,
+    // laid over the background.
+    void (*emitRow)(const std::uint16_t* const* rows, const std::int32_t* weights, int count, std::size_t from,
+                    std::size_t end, std::uint32_t background, std::uint32_t* out);
+};
 
 namespace {
 
@@ -20,7 +32,162 @@ constexpr std::int32_t kOne = 1 << kWeightBits;
 // so the final division is a shift.
 constexpr std::int32_t kOpaque = 65535;
 
+// Every sample below is at most 65535, every weight at most kOne and a pixel's weights add up to
+// kOne: sums stay under 2^28, and a scaled sample fits 16 bits again.
+
+// Premultiplying first keeps the colour of fully transparent pixels out of the mix.
+void PremultiplyPortable(const std::uint8_t* in, std::size_t pixels, std::uint16_t* out) {
+    for (std::size_t i = 0; i < pixels * 4; i += 4) {
+        const std::int32_t alpha = in[i + 3] * 257;
+        out[i] = static_cast<std::uint16_t>(in[i] * alpha >> 8);
+        out[i + 1] = static_cast<std::uint16_t>(in[i + 1] * alpha >> 8);
+        out[i + 2] = static_cast<std::uint16_t>(in[i + 2] * alpha >> 8);
+        out[i + 3] = static_cast<std::uint16_t>(alpha);
+    }
+}
+
+void ScaleRowPortable(const std::uint8_t* rgba, std::size_t pixels, std::uint16_t* premultiplied,
+                      const Resampler::Axis& columns, std::uint16_t* out) {
+    PremultiplyPortable(rgba, pixels, premultiplied);
+    for (const Resampler::Taps& column : columns.taps) {
+        std::int32_t sum[4] = {kOne / 2, kOne / 2, kOne / 2, kOne / 2};  // rounds the shifts below
+        const std::int32_t* weight = columns.weights.data() + column.weights;
+        const std::uint16_t* in = premultiplied + static_cast<std::size_t>(column.first) * 4;
+        for (int k = 0; k < column.count; ++k, in += 4) {
+            for (int c = 0; c < 4; ++c) sum[c] += weight[k] * in[c];
+        }
+        for (int c = 0; c < 4; ++c) *out++ = static_cast<std::uint16_t>(sum[c] >> kWeightBits);
+    }
+}
+
+void EmitRowPortable(const std::uint16_t* const* rows, const std::int32_t* weights, int count, std::size_t from,
+                     std::size_t end, std::uint32_t background, std::uint32_t* out) {
+    const std::int32_t back[3] = {static_cast<std::int32_t>((background >> 16) & 0xFF),
+                                  static_cast<std::int32_t>((background >> 8) & 0xFF),
+                                  static_cast<std::int32_t>(background & 0xFF)};
+    for (std::size_t x = from; x < end; ++x) {
+        std::int32_t sum[4] = {kOne / 2, kOne / 2, kOne / 2, kOne / 2};
+        for (int k = 0; k < count; ++k) {
+            for (int c = 0; c < 4; ++c) sum[c] += weights[k] * rows[k][x * 4 + static_cast<std::size_t>(c)];
+        }
+        // colour + background * (1 - alpha), rounded: all within 32 bits, and at most 255 as a
+        // premultiplied colour is below its alpha.
+        const std::int32_t uncovered = kOpaque - (sum[3] >> kWeightBits);
+        std::uint32_t pixel = 0;
+        for (int c = 0; c < 3; ++c) {
+            const std::int32_t value = ((sum[c] >> kWeightBits) * 256 + back[c] * uncovered + 32768) >> 16;
+            pixel = pixel << 8 | static_cast<std::uint32_t>(value);
+        }
+        out[x] = pixel;
+    }
+}
+
+constexpr Resampler::Kernels kPortable = {ScaleRowPortable, EmitRowPortable};
+
+#ifdef PICTURES_HAVE_SSE2
+// Built for SSE2 whatever the build's own target, and run only where the processor has it. The
+// products of a sample and a weight, both 16 bits unsigned, are the low and high halves of
+// 16-bit multiplies.
+
+PICTURES_SSE2 inline __m128i WeighLow(__m128i samples, __m128i weight) {
+    return _mm_unpacklo_epi16(_mm_mullo_epi16(samples, weight), _mm_mulhi_epu16(samples, weight));
+}
+
+PICTURES_SSE2 void ScaleRowSse2(const std::uint8_t* rgba, std::size_t pixels, std::uint16_t* premultiplied,
+                                const Resampler::Axis& columns, std::uint16_t* out) {
+    // Two pixels at a time: colour * alpha, and alpha * 256, each x plus x / 256, which is
+    // colour * alpha * 257 / 256 and alpha * 257 as the portable loop has them.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i alphaLanes = _mm_set_epi16(-1, 0, 0, 0, -1, 0, 0, 0);
+    const __m128i alphaTimes = _mm_set_epi16(256, 0, 0, 0, 256, 0, 0, 0);
+    std::size_t i = 0;
+    for (; i + 2 <= pixels; i += 2) {
+        const __m128i px = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(rgba + i * 4)), zero);
+        __m128i a = _mm_shufflehi_epi16(_mm_shufflelo_epi16(px, _MM_SHUFFLE(3, 3, 3, 3)), _MM_SHUFFLE(3, 3, 3, 3));
+        a = _mm_or_si128(_mm_andnot_si128(alphaLanes, a), alphaTimes);
+        const __m128i x = _mm_mullo_epi16(px, a);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(premultiplied + i * 4), _mm_add_epi16(x, _mm_srli_epi16(x, 8)));
+    }
+    PremultiplyPortable(rgba + i * 4, pixels - i, premultiplied + i * 4);
+
+    const __m128i round = _mm_set1_epi32(kOne / 2);
+    // A scaled sample (at most 65535) is packed to 16 bits through signed saturation.
+    const __m128i bias32 = _mm_set1_epi32(32768), bias16 = _mm_set1_epi16(-32768);
+    for (const Resampler::Taps& column : columns.taps) {
+        __m128i sum = round;
+        const std::int32_t* weight = columns.weights.data() + column.weights;
+        const std::uint16_t* in = premultiplied + static_cast<std::size_t>(column.first) * 4;
+        for (int k = 0; k < column.count; ++k, in += 4) {
+            const __m128i samples = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in));
+            sum = _mm_add_epi32(sum, WeighLow(samples, _mm_set1_epi16(static_cast<short>(weight[k]))));
+        }
+        const __m128i biased = _mm_sub_epi32(_mm_srli_epi32(sum, kWeightBits), bias32);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_xor_si128(_mm_packs_epi32(biased, biased), bias16));
+        out += 4;
+    }
+}
+
+// One pixel's scaled sums (R, G, B, A, 32 bits each) over the background, as R, G, B, 0.
+PICTURES_SSE2 inline __m128i Composite(__m128i scaled, __m128i back, __m128i backOdd) {
+    const __m128i uncovered =
+        _mm_sub_epi32(_mm_set1_epi32(kOpaque), _mm_shuffle_epi32(scaled, _MM_SHUFFLE(3, 3, 3, 3)));
+    // background * uncovered, under 2^24: the even lanes' products, and the odd lanes' moved up.
+    const __m128i shown =
+        _mm_or_si128(_mm_mul_epu32(back, uncovered), _mm_slli_epi64(_mm_mul_epu32(backOdd, uncovered), 32));
+    const __m128i value =
+        _mm_srli_epi32(_mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(scaled, 8), shown), _mm_set1_epi32(32768)), 16);
+    return _mm_and_si128(value, _mm_set_epi32(0, -1, -1, -1));
+}
+
+PICTURES_SSE2 void EmitRowSse2(const std::uint16_t* const* rows, const std::int32_t* weights, int count,
+                               std::size_t from, std::size_t end, std::uint32_t background, std::uint32_t* out) {
+    const __m128i round = _mm_set1_epi32(kOne / 2);
+    const __m128i back =
+        _mm_set_epi32(0, static_cast<int>(background & 0xFF), static_cast<int>((background >> 8) & 0xFF),
+                      static_cast<int>((background >> 16) & 0xFF));
+    const __m128i backOdd = _mm_srli_epi64(back, 32);
+    std::size_t x = from;
+    for (; x + 2 <= end; x += 2) {  // two pixels a step
+        __m128i first = round, second = round;
+        for (int k = 0; k < count; ++k) {
+            const __m128i samples = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + x * 4));
+            const __m128i weight = _mm_set1_epi16(static_cast<short>(weights[k]));
+            const __m128i low = _mm_mullo_epi16(samples, weight), high = _mm_mulhi_epu16(samples, weight);
+            first = _mm_add_epi32(first, _mm_unpacklo_epi16(low, high));
+            second = _mm_add_epi32(second, _mm_unpackhi_epi16(low, high));
+        }
+        const __m128i words = _mm_packs_epi32(Composite(_mm_srli_epi32(first, kWeightBits), back, backOdd),
+                                              Composite(_mm_srli_epi32(second, kWeightBits), back, backOdd));
+        // R, G, B, 0 to B, G, R, 0: the bytes of 0x00RRGGBB.
+        const __m128i ordered =
+            _mm_shufflehi_epi16(_mm_shufflelo_epi16(words, _MM_SHUFFLE(3, 0, 1, 2)), _MM_SHUFFLE(3, 0, 1, 2));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(ordered, ordered));
+    }
+    EmitRowPortable(rows, weights, count, x, end, background, out);
+}
+
+constexpr Resampler::Kernels kSse2 = {ScaleRowSse2, EmitRowSse2};
+#endif
+
+const Resampler::Kernels& KernelsFor(Instructions instructions) {
+#ifdef PICTURES_HAVE_SSE2
+    if (instructions == Instructions::kBest && ProcessorHasSse2()) return kSse2;
+#endif
+    (void)instructions;
+    return kPortable;
+}
+
 }  // namespace
+
+Resampler::Resampler(int width, int height, std::uint32_t background, const Limits& limits, Instructions instructions)
+    : kernels_(&KernelsFor(instructions)),
+      instructions_(instructions),
+      dstWidth_(width),
+      dstHeight_(height),
+      background_(background & 0xFFFFFFu),
+      limits_(limits) {
+    CheckSize(width, height, limits, "target size");
+}
 
 Resampler::Axis Resampler::MakeAxis(int source, int destination) {
     Axis axis;
@@ -62,23 +229,19 @@ Resampler::Axis Resampler::MakeAxis(int source, int destination) {
 }
 
 void Resampler::Begin(int width, int height) {
-    if (begun_) throw DecodeError("picture started twice");
-    if (width <= 0 || height <= 0) throw DecodeError("picture has no pixels");
-    begun_ = true;
+    rows_.Begin(width, height);
     if (dstWidth_ <= width && dstHeight_ <= height) {
-        // Nothing grows: the area scaler gives the same, exactly and faster.
-        area_.emplace(dstWidth_, dstHeight_, background_, limits_);
+        // Nothing grows: the area scaler gives the same, exactly and faster, and counts the rows.
+        area_.emplace(dstWidth_, dstHeight_, background_, limits_, instructions_);
         return area_->Begin(width, height);
     }
-    srcWidth_ = width;
-    srcHeight_ = height;
     columns_ = MakeAxis(width, dstWidth_);
-    rows_ = MakeAxis(height, dstHeight_);
+    rowTaps_ = MakeAxis(height, dstHeight_);
     // The source rows one destination row is made of are kept, scaled horizontally.
-    CheckSize(dstWidth_, rows_.widest, limits_, "working rows");
+    CheckSize(dstWidth_, rowTaps_.widest, limits_, "working rows");
     premultiplied_.assign(static_cast<std::size_t>(width) * 4, 0);
-    recent_.assign(static_cast<std::size_t>(rows_.widest) * static_cast<std::size_t>(dstWidth_) * 4, 0);
-    sources_.assign(static_cast<std::size_t>(rows_.widest), nullptr);
+    recent_.assign(static_cast<std::size_t>(rowTaps_.widest) * static_cast<std::size_t>(dstWidth_) * 4, 0);
+    sources_.assign(static_cast<std::size_t>(rowTaps_.widest), nullptr);
     out_.width = dstWidth_;
     out_.height = dstHeight_;
     out_.pixels.assign(static_cast<std::size_t>(dstWidth_) * static_cast<std::size_t>(dstHeight_), 0);
@@ -86,91 +249,34 @@ void Resampler::Begin(int width, int height) {
 
 void Resampler::Row(std::span<const std::uint8_t> rgba) {
     if (area_) return area_->Row(rgba);
-    if (!begun_ || srcRow_ >= srcHeight_) throw DecodeError("more rows than the picture has");
-    if (rgba.size() != static_cast<std::size_t>(srcWidth_) * 4) throw DecodeError("row has the wrong length");
-
-    // Premultiplying first keeps the colour of fully transparent pixels out of the mix.
-    for (std::size_t i = 0; i < rgba.size(); i += 4) {
-        const std::int32_t alpha = rgba[i + 3] * 257;
-        premultiplied_[i] = rgba[i] * alpha >> 8;
-        premultiplied_[i + 1] = rgba[i + 1] * alpha >> 8;
-        premultiplied_[i + 2] = rgba[i + 2] * alpha >> 8;
-        premultiplied_[i + 3] = alpha;
-    }
+    const int row = rows_.Next(rgba);
     const std::size_t stride = static_cast<std::size_t>(dstWidth_) * 4;
-    std::int32_t* scaled = recent_.data() + static_cast<std::size_t>(srcRow_ % rows_.widest) * stride;
-    for (const Taps& column : columns_.taps) {
-        std::int32_t r = kOne / 2, g = kOne / 2, b = kOne / 2, a = kOne / 2;  // rounds the shifts below
-        const std::int32_t* weight = columns_.weights.data() + column.weights;
-        const std::int32_t* in = premultiplied_.data() + static_cast<std::size_t>(column.first) * 4;
-        for (int k = 0; k < column.count; ++k, in += 4) {
-            const std::int32_t w = weight[k];
-            r += w * in[0];
-            g += w * in[1];
-            b += w * in[2];
-            a += w * in[3];
-        }
-        scaled[0] = r >> kWeightBits;
-        scaled[1] = g >> kWeightBits;
-        scaled[2] = b >> kWeightBits;
-        scaled[3] = a >> kWeightBits;
-        scaled += 4;
-    }
-    ++srcRow_;
-    EmitRows();
+    std::uint16_t* scaled = recent_.data() + static_cast<std::size_t>(row % rowTaps_.widest) * stride;
+    kernels_->scaleRow(rgba.data(), static_cast<std::size_t>(rows_.Width()), premultiplied_.data(), columns_, scaled);
+    EmitRows(row + 1);
 }
 
-// Emits every destination row whose source rows have all arrived.
-void Resampler::EmitRows() {
+void Resampler::EmitRows(int arrived) {
     const std::size_t stride = static_cast<std::size_t>(dstWidth_) * 4;
-    const std::int32_t background[3] = {static_cast<std::int32_t>((background_ >> 16) & 0xFF),
-                                        static_cast<std::int32_t>((background_ >> 8) & 0xFF),
-                                        static_cast<std::int32_t>(background_ & 0xFF)};
     while (dstRow_ < dstHeight_) {
-        const Taps& row = rows_.taps[static_cast<std::size_t>(dstRow_)];
-        if (row.first + row.count > srcRow_) return;
-        std::uint32_t* out =
-            out_.pixels.data() + static_cast<std::size_t>(dstRow_) * static_cast<std::size_t>(dstWidth_);
-        const std::int32_t* weights = rows_.weights.data() + row.weights;
+        const Taps& row = rowTaps_.taps[static_cast<std::size_t>(dstRow_)];
+        if (row.first + row.count > arrived) return;
         for (int k = 0; k < row.count; ++k) {
             sources_[static_cast<std::size_t>(k)] =
-                recent_.data() + static_cast<std::size_t>((row.first + k) % rows_.widest) * stride;
+                recent_.data() + static_cast<std::size_t>((row.first + k) % rowTaps_.widest) * stride;
         }
-        for (std::size_t x = 0; x < stride; x += 4) {
-            std::int32_t r = kOne / 2, g = kOne / 2, b = kOne / 2, a = kOne / 2;
-            for (int k = 0; k < row.count; ++k) {
-                const std::int32_t w = weights[k];
-                const std::int32_t* in = sources_[static_cast<std::size_t>(k)] + x;
-                r += w * in[0];
-                g += w * in[1];
-                b += w * in[2];
-                a += w * in[3];
-            }
-            // colour + background * (1 - alpha), rounded: all within 32 bits.
-            const std::int32_t uncovered = kOpaque - (a >> kWeightBits);
-            const auto channel = [uncovered](std::int32_t sum, std::int32_t background) {
-                const std::int32_t value = ((sum >> kWeightBits) * 256 + background * uncovered + 32768) >> 16;
-                return static_cast<std::uint32_t>(std::min(value, 255));
-            };
-            const std::uint32_t pixel =
-                channel(r, background[0]) << 16 | channel(g, background[1]) << 8 | channel(b, background[2]);
-            *out++ = pixel;
-        }
+        std::uint32_t* out =
+            out_.pixels.data() + static_cast<std::size_t>(dstRow_) * static_cast<std::size_t>(dstWidth_);
+        kernels_->emitRow(sources_.data(), rowTaps_.weights.data() + row.weights, row.count, 0,
+                          static_cast<std::size_t>(dstWidth_), background_, out);
         ++dstRow_;
     }
 }
 
 Image Resampler::Take() {
     if (area_) return area_->Take();
-    if (!begun_ || srcRow_ != srcHeight_ || dstRow_ != dstHeight_) throw DecodeError("picture ended early");
-    begun_ = false;
+    rows_.End();
     return std::move(out_);
-}
-
-Image LoadResampled(std::span<const std::uint8_t> file, int width, int height, std::uint32_t background) {
-    Resampler scaler(width, height, background);
-    Decode(file, scaler);
-    return scaler.Take();
 }
 
 }  // namespace pictures

@@ -9,6 +9,7 @@
 #include "pictures/decode.h"
 #include "pictures/image.h"
 #include "pictures/row_sink.h"
+#include "pictures/source_rows.h"
 
 namespace pictures {
 
@@ -21,7 +22,8 @@ namespace pictures {
 class Resampler final : public RowSink {
 public:
     // Throws DecodeError if the destination size is out of `limits`.
-    Resampler(int width, int height, std::uint32_t background, const Limits& limits = {});
+    Resampler(int width, int height, std::uint32_t background, const Limits& limits = {},
+              Instructions instructions = Instructions::kBest);
 
     void Begin(int width, int height) override;
     void Row(std::span<const std::uint8_t> rgba) override;
@@ -42,30 +44,27 @@ public:
         int widest = 0;  // the largest count
     };
     static Axis MakeAxis(int source, int destination);
+    struct Kernels;
 
 private:
-    void EmitRows();
+    // Emits every destination row whose source rows are among the first `arrived`.
+    void EmitRows(int arrived);
 
+    const Kernels* kernels_;
+    Instructions instructions_;
     int dstWidth_;
     int dstHeight_;
     std::uint32_t background_;
     Limits limits_;
-    int srcWidth_ = 0;
-    int srcHeight_ = 0;
-    int srcRow_ = 0;
+    SourceRows rows_;
     int dstRow_ = 0;
-    bool begun_ = false;
     Axis columns_;
-    Axis rows_;
-    std::vector<std::int32_t> premultiplied_;   // one source row
-    std::vector<std::int32_t> recent_;          // the last rows_.widest source rows, scaled horizontally
-    std::vector<const std::int32_t*> sources_;  // the rows of recent_ one destination row takes
+    Axis rowTaps_;
+    std::vector<std::uint16_t> premultiplied_;   // one source row
+    std::vector<std::uint16_t> recent_;          // the last rowTaps_.widest source rows, scaled across
+    std::vector<const std::uint16_t*> sources_;  // the rows of recent_ one destination row takes
     Image out_;
     std::optional<AreaScaler> area_;
 };
-
-// Decodes a PNG or a JPEG and scales it to width x height over `background` with a
-// Resampler. Throws DecodeError with a short message.
-Image LoadResampled(std::span<const std::uint8_t> file, int width, int height, std::uint32_t background);
 
 }  // namespace pictures

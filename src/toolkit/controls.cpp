@@ -5,7 +5,7 @@
 #include "toolkit/fonts.h"
 #include "toolkit/form.h"
 #include "toolkit/stage_scope.h"
-#include "pictures/resampler.h"
+#include "pictures/image.h"
 
 #include <commctrl.h>
 
@@ -79,7 +79,7 @@ void TImage::Render() {
     bitmap_.reset();
     if (width <= 0 || height <= 0) return;
     StageScope stage("picture");
-    const pictures::Image image = pictures::LoadResampled(picture_, width, height, form_->Colour());
+    const pictures::Image image = pictures::LoadPicture(picture_, width, height, form_->Colour());
     bitmap_ = ToBitmap(image);
     bitmapSize_ = {image.width, image.height};
 }

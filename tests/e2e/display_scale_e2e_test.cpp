@@ -8,7 +8,6 @@
 
 #include "launcher_driver.h"
 #include "pictures/image.h"
-#include "pictures/resampler.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -261,13 +260,13 @@ TEST_P(Pictures, AreMadeFromTheirSourcesAtTheScaledSize) {
     }();
     const std::vector<std::uint8_t> file = ReadAsset(c.asset);
     ASSERT_FALSE(file.empty()) << c.asset;
-    const pictures::Image expected = pictures::LoadResampled(file, width, height, background);
+    const pictures::Image expected = pictures::LoadPicture(file, width, height, background);
     const Pixels shown = Capture(OnScreen(splash_, bounds));
     const Difference direct = Compare(shown, expected);
     EXPECT_LE(direct.largest, 2) << "mean difference " << direct.mean;
     if (dpi_ != 96) {
         const int width96 = c.bounds.right - c.bounds.left, height96 = c.bounds.bottom - c.bounds.top;
-        const pictures::Image small = pictures::LoadResampled(file, width96, height96, background);
+        const pictures::Image small = pictures::LoadPicture(file, width96, height96, background);
         const Difference stretched = Compare(shown, Stretched(small, width, height));
         EXPECT_GT(stretched.mean, 4 * direct.mean + 0.5) << "it looks like the 96-dpi picture stretched";
     }

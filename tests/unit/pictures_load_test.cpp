@@ -8,42 +8,58 @@
 #include "pictures/area_scaler.h"
 #include "pictures/decode.h"
 #include "pictures/image.h"
+#include "pictures/resampler.h"
 #include "pictures_test_support.h"
 
 namespace {
 
 using pictures::DecodeError;
-using pictures::LoadScaled;
+using pictures::LoadPicture;
 using namespace pictures_test;
 
-// LoadScaled is the reader streaming into the scaler: it must give what scaling the reference
+pictures::Image Resample(const pictures::RgbaImage& source, int width, int height, std::uint32_t background) {
+    pictures::Resampler resampler(width, height, background);
+    resampler.Begin(source.width, source.height);
+    const std::size_t stride = static_cast<std::size_t>(source.width) * 4;
+    for (int y = 0; y < source.height; ++y) {
+        resampler.Row({source.rgba.data() + static_cast<std::size_t>(y) * stride, stride});
+    }
+    return resampler.Take();
+}
+
+// LoadPicture is the reader streaming into the scaler: it must give what scaling the reference
 // decode gives, for both formats, shrinking and stretching.
-TEST(LoadScaled, MatchesScalingTheReferenceDecode) {
+TEST(LoadPicture, MatchesScalingTheReferenceDecode) {
     struct Case {
         const char* file;
         const char* reference;
         int width, height;
     };
     for (const Case& c : {Case{"rgba8.png", "rgba8.rgba", 5, 3}, Case{"palette8-trns.png", "palette8-trns.rgba", 40, 9},
-                          Case{"grey-alpha8.png", "grey-alpha8.rgba", 13, 7}}) {
+                          Case{"grey-alpha8.png", "grey-alpha8.rgba", 13, 7}, Case{"rgb8.png", "rgb8.rgba", 9, 20}}) {
         const pictures::RgbaImage reference{13, 7, ReadFixture(std::string("pictures/") + c.reference)};
-        const auto expected = pictures::ScaleRgba(reference, c.width, c.height, 0x336699);
-        const auto actual = LoadScaled(ReadFixture(std::string("pictures/") + c.file), c.width, c.height, 0x336699);
+        const auto expected = Resample(reference, c.width, c.height, 0x336699);
+        const auto actual = LoadPicture(ReadFixture(std::string("pictures/") + c.file), c.width, c.height, 0x336699);
         EXPECT_EQ(actual.width, c.width);
         EXPECT_EQ(actual.height, c.height);
         EXPECT_EQ(actual.pixels, expected.pixels) << c.file;
     }
-    const auto jpeg = LoadScaled(ReadFixture("pictures/progressive.jpg"), 11, 6, 0);
+    const auto jpeg = LoadPicture(ReadFixture("pictures/progressive.jpg"), 11, 6, 0);
     EXPECT_EQ(jpeg.pixels.size(), 66u);
 }
 
-TEST(LoadScaled, RefusesWhatItCannotRead) {
+TEST(LoadPicture, RefusesWhatItCannotRead) {
     const Bytes png = ReadFixture("pictures/rgba8.png");
-    EXPECT_THROW(LoadScaled({}, 10, 10, 0), DecodeError);
-    EXPECT_THROW(LoadScaled(Bytes{'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0}, 10, 10, 0), DecodeError);
-    EXPECT_THROW(LoadScaled(png, 0, 10, 0), DecodeError);
-    EXPECT_THROW(LoadScaled(png, 10, -1, 0), DecodeError);
-    EXPECT_THROW(LoadScaled(png, 100000, 10, 0), DecodeError);
+    EXPECT_THROW(LoadPicture({}, 10, 10, 0), DecodeError);
+    EXPECT_THROW(LoadPicture(Bytes{'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0}, 10, 10, 0), DecodeError);
+    EXPECT_THROW(LoadPicture(png, 0, 10, 0), DecodeError);
+    EXPECT_THROW(LoadPicture(png, 10, -1, 0), DecodeError);
+    EXPECT_THROW(LoadPicture(png, 100000, 10, 0), DecodeError);
+    // The limits reach the reader: the 13 x 7 fixture is refused under a 12-pixel side.
+    pictures::Limits small;
+    small.maxSide = 12;
+    EXPECT_THROW(LoadPicture(png, 5, 5, 0, small), DecodeError);
+    EXPECT_NO_THROW(LoadPicture(png, 5, 5, 0));
 }
 
 // The real artwork: stated sizes, and the same pixels as ImageMagick (exactly for the PNG,
@@ -69,7 +85,7 @@ TEST(Artwork, LogoDecodesExactly) {
     char actual[17];
     std::snprintf(actual, sizeof actual, "%016llx", static_cast<unsigned long long>(Fnv1a(logo.rgba)));
     EXPECT_EQ(actual, hash) << "artwork changed? rerun make-asset-references.sh";
-    EXPECT_NO_THROW(LoadScaled(file, 202, 170, 0xFFFFFF));
+    EXPECT_NO_THROW(LoadPicture(file, 202, 170, 0xFFFFFF));
 }
 
 TEST(Artwork, BannerDecodesClosely) {
@@ -90,7 +106,7 @@ TEST(Artwork, BannerDecodesClosely) {
         }
     }
     EXPECT_LE(worst, 3);
-    const auto scaled = LoadScaled(file, 729, 105, 0xFFFFFF);
+    const auto scaled = LoadPicture(file, 729, 105, 0xFFFFFF);
     EXPECT_EQ(scaled.pixels.size(), 729u * 105u);
 }
 

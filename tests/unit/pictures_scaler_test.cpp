@@ -60,27 +60,35 @@ TEST(AreaScaler, UniformStaysUniform) {
     }
 }
 
-// Sums are kept in 32 bits only where they cannot overflow: past 66051 source pixels a row's
-// sums no longer fit, nor do several whole rows of a wide picture. Such pictures must still come
-// out exact.
-TEST(AreaScaler, WideSumsDoNotOverflow) {
+// The largest pictures the limits let in keep their sums within the scaler's integer widths:
+// a full-height column of 16384 rows, a full-width row, and the most pixels, into one pixel
+// and into many, come out exact.
+TEST(AreaScaler, LargestPicturesStayExact) {
     struct Case {
-        int width, height, dstHeight;
+        int width, height, dstWidth, dstHeight;
+    };
+    const std::vector<Case> cases = {{4096, 16384, 1, 1}, {16384, 4096, 3, 1}, {1, 16384, 1, 7}, {16384, 1, 16384, 1}};
+    struct Colour {
         Rgba pixel;
         std::uint32_t expected;
     };
-    const std::vector<Case> cases = {
-        {66051, 1, 2, {255, 255, 255, 255}, 0xFFFFFF}, {66052, 1, 2, {255, 255, 255, 255}, 0xFFFFFF},
-        {70001, 1, 2, {255, 0, 100, 128}, 0xFF7FB1},   {70001, 1, 2, {12, 200, 77, 255}, 0x0CC84D},
-        {40000, 3, 1, {255, 255, 255, 255}, 0xFFFFFF}, {40000, 5, 2, {255, 0, 100, 128}, 0xFF7FB1}};
     for (const Case& c : cases) {
-        pictures::AreaScaler scaler(3, c.dstHeight, 0xFFFFFF);
-        scaler.Begin(c.width, c.height);
-        std::vector<std::uint8_t> row;
-        for (int x = 0; x < c.width; ++x) row.insert(row.end(), {c.pixel.r, c.pixel.g, c.pixel.b, c.pixel.a});
-        for (int y = 0; y < c.height; ++y) scaler.Row(row);
-        EXPECT_EQ(scaler.Take().pixels, std::vector<std::uint32_t>(std::size_t(3 * c.dstHeight), c.expected))
-            << c.width << "x" << c.height << " -> 3x" << c.dstHeight;
+        for (const Colour& colour : {Colour{{255, 255, 255, 255}, 0xFFFFFF}, Colour{{255, 0, 100, 128}, 0xFF7FB1}}) {
+            for (const auto instructions :
+                 {pictures::AreaScaler::Instructions::kBest, pictures::AreaScaler::Instructions::kPortable}) {
+                pictures::AreaScaler scaler(c.dstWidth, c.dstHeight, 0xFFFFFF, {}, instructions);
+                scaler.Begin(c.width, c.height);
+                std::vector<std::uint8_t> row;
+                for (int x = 0; x < c.width; ++x) {
+                    row.insert(row.end(), {colour.pixel.r, colour.pixel.g, colour.pixel.b, colour.pixel.a});
+                }
+                for (int y = 0; y < c.height; ++y) scaler.Row(row);
+                EXPECT_EQ(
+                    scaler.Take().pixels,
+                    std::vector<std::uint32_t>(std::size_t(c.dstWidth) * std::size_t(c.dstHeight), colour.expected))
+                    << c.width << "x" << c.height << " -> " << c.dstWidth << "x" << c.dstHeight;
+            }
+        }
     }
 }
 
@@ -162,9 +170,10 @@ TEST(AreaScaler, Sse2AndPortableLoopsAgree) {
     std::uint32_t seed = 12345;
     const auto next = [&] { return seed = seed * 1664525u + 1013904223u, seed >> 24; };
     for (const Size& s : sizes) {
-        // Opaque, clear and part-covered pixels in equal shares.
-        const RgbaImage noise = Make(s.sw, s.sh, [&](int, int) {
-            const std::uint32_t kind = next() % 3;
+        // Opaque, clear and part-covered pixels in equal shares; the left third clear, its
+        // colours still random, for the loops that pass over clear pixels.
+        const RgbaImage noise = Make(s.sw, s.sh, [&](int x, int) {
+            const std::uint32_t kind = x < s.sw / 3 ? 1 : next() % 3;
             return Rgba{std::uint8_t(next()), std::uint8_t(next()), std::uint8_t(next()),
                         std::uint8_t(kind == 0   ? 255
                                      : kind == 1 ? 0
@@ -189,10 +198,17 @@ TEST(AreaScaler, RowsMustMatchTheHeader) {
     EXPECT_EQ(scaler.Take().pixels.size(), 4u);
 }
 
-TEST(AreaScaler, TargetSizeIsValidated) {
-    for (const auto& [w, h] : std::vector<std::pair<int, int>>{{0, 1}, {1, 0}, {-5, 10}, {16385, 1}, {16384, 16384}}) {
+// Both sizes are checked where they come in: the target when the scaler is made, the source at
+// Begin, whoever calls it, as the scaler's arithmetic is sized for the largest pictures only.
+TEST(AreaScaler, SizesAreValidated) {
+    const std::vector<std::pair<int, int>> refused = {{0, 1}, {1, 0}, {-5, 10}, {16385, 1}, {1, 16385}, {8192, 8193}};
+    for (const auto& [w, h] : refused) {
         EXPECT_THROW(pictures::AreaScaler(w, h, 0), DecodeError) << w << "x" << h;
+        pictures::AreaScaler scaler(2, 2, 0);
+        EXPECT_THROW(scaler.Begin(w, h), DecodeError) << "source " << w << "x" << h;
     }
+    pictures::AreaScaler scaler(2, 2, 0);
+    EXPECT_NO_THROW(scaler.Begin(8192, 8192));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 #include "UABERTURA/UABERTURA.h"
-#include "pictures/resampler.h"
+#include "pictures/image.h"
 #include "toolkit/placement.h"
 
 #include <gtest/gtest.h>
@@ -322,7 +322,7 @@ TEST_F(ScaledSplashTest, RelaysOutOnDpiChangedAndStaysCentred) {
     HRSRC found = FindResourceW(nullptr, L"BANNER", reinterpret_cast<LPCWSTR>(RT_RCDATA));
     const auto* bytes = static_cast<const std::uint8_t*>(LockResource(LoadResource(nullptr, found)));
     const pictures::Image banner =
-        pictures::LoadResampled({bytes, SizeofResource(nullptr, found)}, 1094, 158, form->Colour());
+        pictures::LoadPicture({bytes, SizeofResource(nullptr, found)}, 1094, 158, form->Colour());
     HDC window = GetDC(form->Handle());
     int differing = 0;
     for (int y = 0; y < banner.height; y += 7) {
