@@ -10,10 +10,12 @@ arch=${1:-i686}
 deps=$build_dir/deps
 prefix=$deps/libjpeg-turbo-$arch
 stamp=$prefix/.built
+# What the build below makes: a cache made by another recipe is made again.
+recipe="libjpeg-turbo static, SIMD, NO_GETENV"
 
 say() { printf 'build-libjpeg: %s\n' "$*" >&2; }
 
-[ -f "$stamp" ] && exit 0
+[ "$(cat "$stamp" 2>/dev/null)" = "$recipe" ] && exit 0
 
 # Our own deb-src list and package lists: the machine's apt sources stay as they are.
 apt_dir=$deps/apt
@@ -44,9 +46,12 @@ fi
 source_tree=$(compgen -G "$src_dir/libjpeg-turbo-*/CMakeLists.txt" | head -n 1 | xargs dirname)
 
 say "building $(basename "$source_tree") for $arch MinGW"
+# NO_GETENV: the launcher reads no environment, and libjpeg would otherwise
+# take its memory limit (JPEGMEM) and its choice of SIMD (JSIMD_*) from it.
 cmake -S "$source_tree" -B "$deps/libjpeg-turbo-build-$arch" -G "Unix Makefiles" \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw.cmake" -DVELQUOR_ARCH="$arch" \
   -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_C_FLAGS="-DNO_GETENV -DNO_PUTENV" \
   -DCMAKE_INSTALL_PREFIX="$prefix" \
   -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF -DWITH_SIMD=ON \
   -DREQUIRE_SIMD=ON -DWITH_JAVA=OFF >/dev/null
@@ -59,4 +64,4 @@ cp "$jbuild/libjpeg.a" "$prefix/lib/"
 # the same bytes from any checkout.
 "$arch-w64-mingw32-strip" --strip-debug -D "$prefix/lib/libjpeg.a"
 cp "$source_tree"/{jpeglib.h,jmorecfg.h,jerror.h} "$jbuild/jconfig.h" "$prefix/include/"
-touch "$stamp"
+echo "$recipe" >"$stamp"

@@ -103,6 +103,19 @@ def missing_import_problems(imports):
     return [f"does not import {dll}!{function}" for dll, function in sorted(REQUIRED_IMPORTS - have)]
 
 
+# The launcher reads no environment: nothing linked in (libjpeg's JPEGMEM and
+# JSIMD_* switches were the way in) may ask for a variable.
+ENVIRONMENT_READERS = {
+    "getenv", "_wgetenv", "getenv_s", "_wgetenv_s", "_dupenv_s", "_wdupenv_s",
+    "GetEnvironmentVariableA", "GetEnvironmentVariableW", "ExpandEnvironmentStringsA", "ExpandEnvironmentStringsW",
+}
+
+
+def environment_problems(imports):
+    return [f"imports {dll}!{function}: the launcher reads no environment"
+            for dll, functions in imports for function in functions if function in ENVIRONMENT_READERS]
+
+
 # DLLs that Windows 7 SP1 does not ship (or ships only with later updates).
 def newer_dll_problem(dll):
     name = dll.lower()
@@ -366,6 +379,7 @@ def check(path, arch, xref, version):
             if function in NEWER_THAN_WINDOWS_7:
                 problems.append(f"imports {dll}!{function}, which Windows 7 SP1 lacks")
     problems += missing_import_problems(image.imports())
+    problems += environment_problems(image.imports())
     if len(data) > MAX_SIZE:
         problems.append(f"{len(data)} bytes, more than {MAX_SIZE}")
     problems += stack_protector_problems(data, xref)
