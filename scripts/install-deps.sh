@@ -11,6 +11,8 @@ packages=(
   # verify-release.sh ask of it, and so does 2.9 from bookworm-backports where that is installed.
   # PKCS#11 keys go through OpenSSL's pkcs11 engine; the tests' token is SoftHSM2, filled by opensc's pkcs11-tool.
   osslsigncode openssl libengine-pkcs11-openssl softhsm2 opensc
+  # The benchmark reads CPU time from GNU time.
+  time
 )
 
 say() { printf 'install-deps: %s\n' "$*" >&2; }
