@@ -37,8 +37,9 @@ static_assert(kLargestSide < 0x10000);
 static_assert(std::uint64_t{255} * 255 * kLargestSide < (std::uint64_t{1} << 30));
 static_assert(std::uint64_t{255} * 256 * kMostPixels < (std::uint64_t{1} << 42));
 
+// Not inlined: in the vector loops it only takes the last few pixels of a row.
 template <int kShares>
-void AddRowPortable(const std::uint8_t* in, std::size_t pixels, const AreaScaler::RowShare* shares) {
+[[gnu::noinline]] void AddRowPortable(const std::uint8_t* in, std::size_t pixels, const AreaScaler::RowShare* shares) {
     for (std::size_t i = 0; i < pixels * 4; i += 4, in += 4) {
         const std::uint32_t a = in[3];
         const std::uint32_t premultiplied[4] = {in[0] * a, in[1] * a, in[2] * a, a};
@@ -84,114 +85,28 @@ void EmitRowPortable(const std::uint32_t* sums, const AreaScaler::Column* column
 constexpr AreaScaler::Kernels kPortable = {{AddRowPortable<1>, AddRowPortable<2>}, EmitRowPortable};
 
 #ifdef PICTURES_HAVE_SSE2
-// Built for SSE2 whatever the build's own target, and run only where the processor has it.
-
-// Four pixels at a time, 16 bits a sample: premultiplied once (at most 255 * 255, exact), then
-// times each share's weight as the low and high halves of 32-bit products.
-template <int kShares>
-PICTURES_SSE2 void AddRowSse2(const std::uint8_t* in, std::size_t pixels, const AreaScaler::RowShare* shares) {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i alphaLanes = _mm_set_epi16(-1, 0, 0, 0, -1, 0, 0, 0);
-    const __m128i alphaOne = _mm_set_epi16(1, 0, 0, 0, 1, 0, 0, 0);
-    __m128i weights[kShares];
-    for (int k = 0; k < kShares; ++k) weights[k] = _mm_set1_epi16(static_cast<short>(shares[k].weight));
-    const auto two = [&](__m128i px, std::size_t at) PICTURES_SSE2 {
-        __m128i a = _mm_shufflehi_epi16(_mm_shufflelo_epi16(px, _MM_SHUFFLE(3, 3, 3, 3)), _MM_SHUFFLE(3, 3, 3, 3));
-        a = _mm_or_si128(_mm_andnot_si128(alphaLanes, a), alphaOne);  // alpha itself is kept
-        const __m128i premultiplied = _mm_mullo_epi16(px, a);
-        for (int k = 0; k < kShares; ++k) {
-            const __m128i low = _mm_mullo_epi16(premultiplied, weights[k]);
-            const __m128i high = _mm_mulhi_epu16(premultiplied, weights[k]);
-            auto* lanes = reinterpret_cast<__m128i*>(shares[k].sums + at);
-            _mm_storeu_si128(lanes, _mm_add_epi32(_mm_loadu_si128(lanes), _mm_unpacklo_epi16(low, high)));
-            _mm_storeu_si128(lanes + 1, _mm_add_epi32(_mm_loadu_si128(lanes + 1), _mm_unpackhi_epi16(low, high)));
-        }
-    };
-    std::size_t i = 0;
-    for (; i + 4 <= pixels; i += 4) {
-        const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i * 4));
-        // Four clear pixels add nothing: much of a logo is its transparent surround.
-        if ((_mm_movemask_epi8(_mm_cmpeq_epi8(px, zero)) & 0x8888) == 0x8888) continue;
-        two(_mm_unpacklo_epi8(px, zero), i * 4);
-        two(_mm_unpackhi_epi8(px, zero), i * 4 + 8);
-    }
-    AreaScaler::RowShare rest[kShares];
-    for (int k = 0; k < kShares; ++k) rest[k] = {shares[k].sums + i * 4, shares[k].weight};
-    AddRowPortable<kShares>(in + i * 4, pixels - i, rest);
-}
-
-// 64-bit lanes x (under 2^42 / w) times w, a 32-bit lane.
-PICTURES_SSE2 inline __m128i MultiplyWide(__m128i x, __m128i w) {
-    return _mm_add_epi64(_mm_mul_epu32(x, w), _mm_slli_epi64(_mm_mul_epu32(_mm_srli_epi64(x, 32), w), 32));
-}
-
-// 0 <= x < 2^52 as two doubles: its bits under those of 2^52, less 2^52.
-PICTURES_SSE2 inline __m128d ToDoubles(__m128i x) {
-    const __m128i magicBits = _mm_set1_epi64x(0x4330000000000000);
-    return _mm_sub_pd(_mm_castsi128_pd(_mm_or_si128(x, magicBits)), _mm_set1_pd(4503599627370496.0));
-}
-
-// A pixel's four sums are one register; its weighed sums are two, 64 bits a lane: the even
-// samples (R, B) and the odd ones (G, A). The quotients are the portable loop's.
-PICTURES_SSE2 void EmitRowSse2(const std::uint32_t* sums, const AreaScaler::Column* columns, std::size_t count,
-                               std::uint32_t inner, std::uint64_t full, std::uint32_t background, std::uint32_t* out) {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i evenLanes = _mm_set_epi32(0, -1, 0, -1);
-    const __m128i innerWeight = _mm_set1_epi32(static_cast<int>(inner));
-    // Lanes (B, G) and (R, A), so that the quotients pack straight into 0x00RRGGBB; alpha's
-    // is made 0 by a zero inverse.
-    const double fullAsDouble = static_cast<double>(full), inverse = 1.0 / fullAsDouble;
-    const __m128d total = _mm_set1_pd(fullAsDouble);
-    const __m128d halfBg = _mm_set1_pd(static_cast<double>(full / 2));
-    const __m128d halfRa = _mm_set_pd(0, static_cast<double>(full / 2));
-    const __m128d inverseBg = _mm_set1_pd(inverse);
-    const __m128d inverseRa = _mm_set_pd(0, inverse);
-    const __m128d nudge = _mm_set1_pd(kNudge);
-    const __m128d backgroundBg = _mm_set_pd((background >> 8) & 0xFF, background & 0xFF);
-    const __m128d backgroundRa = _mm_set_pd(0, (background >> 16) & 0xFF);
-    const auto* pixels = reinterpret_cast<const __m128i*>(sums);
-    for (const AreaScaler::Column* column = columns; column != columns + count; ++column) {
-        const __m128i* p = pixels + column->first;
-        __m128i v = _mm_loadu_si128(p);
-        __m128i w = _mm_set1_epi32(static_cast<int>(column->firstWeight));
-        __m128i even = _mm_mul_epu32(v, w), odd = _mm_mul_epu32(_mm_srli_epi64(v, 32), w);
-        if (column->count > 1) {
-            const __m128i* last = p + (column->count - 1);
-            if (column->count > 2) {
-                __m128i evenBetween = zero, oddBetween = zero;
-                for (const __m128i* q = p + 1; q < last; ++q) {
-                    v = _mm_loadu_si128(q);
-                    evenBetween = _mm_add_epi64(evenBetween, _mm_and_si128(v, evenLanes));
-                    oddBetween = _mm_add_epi64(oddBetween, _mm_srli_epi64(v, 32));
-                }
-                even = _mm_add_epi64(even, MultiplyWide(evenBetween, innerWeight));
-                odd = _mm_add_epi64(odd, MultiplyWide(oddBetween, innerWeight));
-            }
-            v = _mm_loadu_si128(last);
-            w = _mm_set1_epi32(static_cast<int>(column->lastWeight));
-            even = _mm_add_epi64(even, _mm_mul_epu32(v, w));
-            odd = _mm_add_epi64(odd, _mm_mul_epu32(_mm_srli_epi64(v, 32), w));
-        }
-        const __m128d rb = ToDoubles(even), ga = ToDoubles(odd);
-        const __m128d uncovered = _mm_sub_pd(total, _mm_unpackhi_pd(ga, ga));
-        const __m128d bg =
-            _mm_add_pd(_mm_add_pd(_mm_shuffle_pd(rb, ga, 1), _mm_mul_pd(backgroundBg, uncovered)), halfBg);
-        const __m128d ra =
-            _mm_add_pd(_mm_add_pd(_mm_shuffle_pd(rb, ga, 2), _mm_mul_pd(backgroundRa, uncovered)), halfRa);
-        // Quotients b, g, r, 0, each at most 255, as bytes.
-        const __m128i q = _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(bg, inverseBg), nudge)),
-                                             _mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(ra, inverseRa), nudge)));
-        const __m128i words = _mm_packs_epi32(q, q);
-        *out++ = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
-    }
-}
-
-constexpr AreaScaler::Kernels kSse2 = {{AddRowSse2<1>, AddRowSse2<2>}, EmitRowSse2};
+#define PICTURES_SIMD PICTURES_SSE2
+namespace sse2 {
+#include "pictures/area_scaler_sse2.inc"
+}  // namespace sse2
+#undef PICTURES_SIMD
+#define PICTURES_SIMD PICTURES_VEX
+namespace vex {
+#include "pictures/area_scaler_sse2.inc"
+}  // namespace vex
+#undef PICTURES_SIMD
 #endif
 
 const AreaScaler::Kernels& KernelsFor(AreaScaler::Instructions instructions) {
 #ifdef PICTURES_HAVE_SSE2
-    if (instructions == AreaScaler::Instructions::kBest && ProcessorHasSse2()) return kSse2;
+    switch (LoopFormFor(instructions)) {
+        case LoopForm::kVex:
+            return vex::kKernels;
+        case LoopForm::kSse2:
+            return sse2::kKernels;
+        case LoopForm::kPortable:
+            break;
+    }
 #endif
     (void)instructions;
     return kPortable;
@@ -201,7 +116,7 @@ const AreaScaler::Kernels& KernelsFor(AreaScaler::Instructions instructions) {
 
 bool AreaScaler::BestIsSse2() {
 #ifdef PICTURES_HAVE_SSE2
-    return &KernelsFor(Instructions::kBest) == &kSse2;
+    return &KernelsFor(Instructions::kBest) != &kPortable;
 #else
     return false;
 #endif
@@ -212,7 +127,8 @@ AreaScaler::AreaScaler(int width, int height, std::uint32_t background, const Li
     CheckSize(width, height, limits, "target size");
 }
 
-void AreaScaler::Begin(int width, int height) {
+// Once a picture: small beats fast.
+[[gnu::cold]] void AreaScaler::Begin(int width, int height) {
     rows_.Begin(width, height);
     // Lengths are measured in units where a source pixel is dstWidth_ long and a destination
     // pixel srcWidth_ long, so every overlap is a whole number and each column's weights add up

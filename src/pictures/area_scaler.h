@@ -19,7 +19,7 @@ namespace pictures {
 class AreaScaler final : public RowSink {
 public:
     using Instructions = pictures::Instructions;
-    // True where kBest runs the SSE2 loops.
+    // True where kBest runs the SSE2 loops, in either encoding.
     static bool BestIsSse2();
 
     // Throws DecodeError if the destination size is out of `limits`.

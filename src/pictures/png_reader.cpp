@@ -375,7 +375,7 @@ private:
     bool inflating_ = false;
     bool streamEnded_ = false;
     z_stream zs_{};
-    Adler32Function adler32_ = BestAdler32();
+    Adler32Function adler32_ = Adler32For();
     std::uint32_t adler_ = 1;     // of the bytes inflated so far
     std::uint32_t lastRead_ = 0;  // see NoteRead
     // Rows as stored (filter byte + row), inflated straight in and unfiltered in place.

@@ -85,93 +85,28 @@ void EmitRowPortable(const std::uint16_t* const* rows, const std::int32_t* weigh
 constexpr Resampler::Kernels kPortable = {ScaleRowPortable, EmitRowPortable};
 
 #ifdef PICTURES_HAVE_SSE2
-// Built for SSE2 whatever the build's own target, and run only where the processor has it. The
-// products of a sample and a weight, both 16 bits unsigned, are the low and high halves of
-// 16-bit multiplies.
-
-PICTURES_SSE2 inline __m128i WeighLow(__m128i samples, __m128i weight) {
-    return _mm_unpacklo_epi16(_mm_mullo_epi16(samples, weight), _mm_mulhi_epu16(samples, weight));
-}
-
-PICTURES_SSE2 void ScaleRowSse2(const std::uint8_t* rgba, std::size_t pixels, std::uint16_t* premultiplied,
-                                const Resampler::Axis& columns, std::uint16_t* out) {
-    // Two pixels at a time: colour * alpha, and alpha * 256, each x plus x / 256, which is
-    // colour * alpha * 257 / 256 and alpha * 257 as the portable loop has them.
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i alphaLanes = _mm_set_epi16(-1, 0, 0, 0, -1, 0, 0, 0);
-    const __m128i alphaTimes = _mm_set_epi16(256, 0, 0, 0, 256, 0, 0, 0);
-    std::size_t i = 0;
-    for (; i + 2 <= pixels; i += 2) {
-        const __m128i px = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(rgba + i * 4)), zero);
-        __m128i a = _mm_shufflehi_epi16(_mm_shufflelo_epi16(px, _MM_SHUFFLE(3, 3, 3, 3)), _MM_SHUFFLE(3, 3, 3, 3));
-        a = _mm_or_si128(_mm_andnot_si128(alphaLanes, a), alphaTimes);
-        const __m128i x = _mm_mullo_epi16(px, a);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(premultiplied + i * 4), _mm_add_epi16(x, _mm_srli_epi16(x, 8)));
-    }
-    PremultiplyPortable(rgba + i * 4, pixels - i, premultiplied + i * 4);
-
-    const __m128i round = _mm_set1_epi32(kOne / 2);
-    // A scaled sample (at most 65535) is packed to 16 bits through signed saturation.
-    const __m128i bias32 = _mm_set1_epi32(32768), bias16 = _mm_set1_epi16(-32768);
-    for (const Resampler::Taps& column : columns.taps) {
-        __m128i sum = round;
-        const std::int32_t* weight = columns.weights.data() + column.weights;
-        const std::uint16_t* in = premultiplied + static_cast<std::size_t>(column.first) * 4;
-        for (int k = 0; k < column.count; ++k, in += 4) {
-            const __m128i samples = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in));
-            sum = _mm_add_epi32(sum, WeighLow(samples, _mm_set1_epi16(static_cast<short>(weight[k]))));
-        }
-        const __m128i biased = _mm_sub_epi32(_mm_srli_epi32(sum, kWeightBits), bias32);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_xor_si128(_mm_packs_epi32(biased, biased), bias16));
-        out += 4;
-    }
-}
-
-// One pixel's scaled sums (R, G, B, A, 32 bits each) over the background, as R, G, B, 0.
-PICTURES_SSE2 inline __m128i Composite(__m128i scaled, __m128i back, __m128i backOdd) {
-    const __m128i uncovered =
-        _mm_sub_epi32(_mm_set1_epi32(kOpaque), _mm_shuffle_epi32(scaled, _MM_SHUFFLE(3, 3, 3, 3)));
-    // background * uncovered, under 2^24: the even lanes' products, and the odd lanes' moved up.
-    const __m128i shown =
-        _mm_or_si128(_mm_mul_epu32(back, uncovered), _mm_slli_epi64(_mm_mul_epu32(backOdd, uncovered), 32));
-    const __m128i value =
-        _mm_srli_epi32(_mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(scaled, 8), shown), _mm_set1_epi32(32768)), 16);
-    return _mm_and_si128(value, _mm_set_epi32(0, -1, -1, -1));
-}
-
-PICTURES_SSE2 void EmitRowSse2(const std::uint16_t* const* rows, const std::int32_t* weights, int count,
-                               std::size_t from, std::size_t end, std::uint32_t background, std::uint32_t* out) {
-    const __m128i round = _mm_set1_epi32(kOne / 2);
-    const __m128i back =
-        _mm_set_epi32(0, static_cast<int>(background & 0xFF), static_cast<int>((background >> 8) & 0xFF),
-                      static_cast<int>((background >> 16) & 0xFF));
-    const __m128i backOdd = _mm_srli_epi64(back, 32);
-    std::size_t x = from;
-    for (; x + 2 <= end; x += 2) {  // two pixels a step
-        __m128i first = round, second = round;
-        for (int k = 0; k < count; ++k) {
-            const __m128i samples = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + x * 4));
-            const __m128i weight = _mm_set1_epi16(static_cast<short>(weights[k]));
-            const __m128i low = _mm_mullo_epi16(samples, weight), high = _mm_mulhi_epu16(samples, weight);
-            first = _mm_add_epi32(first, _mm_unpacklo_epi16(low, high));
-            second = _mm_add_epi32(second, _mm_unpackhi_epi16(low, high));
-        }
-        const __m128i words = _mm_packs_epi32(Composite(_mm_srli_epi32(first, kWeightBits), back, backOdd),
-                                              Composite(_mm_srli_epi32(second, kWeightBits), back, backOdd));
-        // R, G, B, 0 to B, G, R, 0: the bytes of 0x00RRGGBB.
-        const __m128i ordered =
-            _mm_shufflehi_epi16(_mm_shufflelo_epi16(words, _MM_SHUFFLE(3, 0, 1, 2)), _MM_SHUFFLE(3, 0, 1, 2));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(ordered, ordered));
-    }
-    EmitRowPortable(rows, weights, count, x, end, background, out);
-}
-
-constexpr Resampler::Kernels kSse2 = {ScaleRowSse2, EmitRowSse2};
+#define PICTURES_SIMD PICTURES_SSE2
+namespace sse2 {
+#include "pictures/resampler_sse2.inc"
+}  // namespace sse2
+#undef PICTURES_SIMD
+#define PICTURES_SIMD PICTURES_VEX
+namespace vex {
+#include "pictures/resampler_sse2.inc"
+}  // namespace vex
+#undef PICTURES_SIMD
 #endif
 
 const Resampler::Kernels& KernelsFor(Instructions instructions) {
 #ifdef PICTURES_HAVE_SSE2
-    if (instructions == Instructions::kBest && ProcessorHasSse2()) return kSse2;
+    switch (LoopFormFor(instructions)) {
+        case LoopForm::kVex:
+            return vex::kKernels;
+        case LoopForm::kSse2:
+            return sse2::kKernels;
+        case LoopForm::kPortable:
+            break;
+    }
 #endif
     (void)instructions;
     return kPortable;

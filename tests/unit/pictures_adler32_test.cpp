@@ -30,8 +30,11 @@ TEST(Adler32, FastAndPortableFormsMatchTheDefinition) {
                 byte = saturated ? 0xFF : std::uint8_t((seed = seed * 1103515245u + 12345u) >> 16);
             for (std::uint32_t start : starts) {
                 const std::uint32_t expected = Reference(start, data);
-                EXPECT_EQ(pictures::BestAdler32()(start, data.data(), data.size()), expected) << length;
-                EXPECT_EQ(pictures::PortableAdler32(start, data.data(), data.size()), expected) << length;
+                for (const auto instructions : {pictures::Instructions::kBest, pictures::Instructions::kSse2,
+                                                pictures::Instructions::kPortable}) {
+                    EXPECT_EQ(pictures::Adler32For(instructions)(start, data.data(), data.size()), expected)
+                        << length << " form " << static_cast<int>(instructions);
+                }
             }
         }
     }

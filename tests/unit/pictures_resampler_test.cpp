@@ -129,8 +129,11 @@ TEST(Resampler, Sse2AndPortableLoopsAgree) {
             }
             return resampler.Take().pixels;
         };
-        EXPECT_EQ(scale(pictures::Instructions::kBest), scale(pictures::Instructions::kPortable))
-            << s.sw << "x" << s.sh << " -> " << s.dw << "x" << s.dh;
+        const auto portable = scale(pictures::Instructions::kPortable);
+        for (const auto instructions : {pictures::Instructions::kBest, pictures::Instructions::kSse2}) {
+            EXPECT_EQ(scale(instructions), portable)
+                << s.sw << "x" << s.sh << " -> " << s.dw << "x" << s.dh << " form " << static_cast<int>(instructions);
+        }
     }
 }
 
