@@ -30,33 +30,19 @@ constexpr std::uint32_t kBase = 65521;
 // At most this many bytes between reductions keep every lane below 2^32.
 constexpr std::size_t kBlock = 5552 / 16 * 16;
 
-#define PICTURES_SIMD PICTURES_SSE2
-namespace sse2 {
-#include "pictures/adler32_sse2.inc"
-}  // namespace sse2
-#undef PICTURES_SIMD
-#define PICTURES_SIMD PICTURES_VEX
-namespace vex {
-#include "pictures/adler32_sse2.inc"
-}  // namespace vex
-#undef PICTURES_SIMD
+#define PICTURES_SIMD_LOOPS "pictures/adler32_sse2.inc"
+#include "pictures/both_encodings.inc"
 
 }  // namespace
 #endif
 
 Adler32Function Adler32For(Instructions instructions) {
 #ifdef PICTURES_HAVE_SSE2
-    switch (LoopFormFor(instructions)) {
-        case LoopForm::kVex:
-            return vex::Adler32Sse2;
-        case LoopForm::kSse2:
-            return sse2::Adler32Sse2;
-        case LoopForm::kPortable:
-            break;
-    }
-#endif
+    return ChooseLoops(instructions, vex::Adler32Sse2, sse2::Adler32Sse2, PortableAdler32);
+#else
     (void)instructions;
     return PortableAdler32;
+#endif
 }
 
 }  // namespace pictures

@@ -85,31 +85,17 @@ void EmitRowPortable(const std::uint32_t* sums, const AreaScaler::Column* column
 constexpr AreaScaler::Kernels kPortable = {{AddRowPortable<1>, AddRowPortable<2>}, EmitRowPortable};
 
 #ifdef PICTURES_HAVE_SSE2
-#define PICTURES_SIMD PICTURES_SSE2
-namespace sse2 {
-#include "pictures/area_scaler_sse2.inc"
-}  // namespace sse2
-#undef PICTURES_SIMD
-#define PICTURES_SIMD PICTURES_VEX
-namespace vex {
-#include "pictures/area_scaler_sse2.inc"
-}  // namespace vex
-#undef PICTURES_SIMD
+#define PICTURES_SIMD_LOOPS "pictures/area_scaler_sse2.inc"
+#include "pictures/both_encodings.inc"
 #endif
 
 const AreaScaler::Kernels& KernelsFor(AreaScaler::Instructions instructions) {
 #ifdef PICTURES_HAVE_SSE2
-    switch (LoopFormFor(instructions)) {
-        case LoopForm::kVex:
-            return vex::kKernels;
-        case LoopForm::kSse2:
-            return sse2::kKernels;
-        case LoopForm::kPortable:
-            break;
-    }
-#endif
+    return *ChooseLoops(instructions, &vex::kKernels, &sse2::kKernels, &kPortable);
+#else
     (void)instructions;
     return kPortable;
+#endif
 }
 
 }  // namespace

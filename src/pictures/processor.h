@@ -24,4 +24,18 @@ enum class Instructions { kBest, kSse2, kPortable };
 enum class LoopForm { kPortable, kSse2, kVex };
 LoopForm LoopFormFor(Instructions instructions);
 
+// Of one set of loops in its three forms, the one `instructions` asks for on this processor.
+template <class Loops>
+Loops ChooseLoops(Instructions instructions, Loops vex, Loops sse2, Loops portable) {
+    switch (LoopFormFor(instructions)) {
+        case LoopForm::kVex:
+            return vex;
+        case LoopForm::kSse2:
+            return sse2;
+        case LoopForm::kPortable:
+            break;
+    }
+    return portable;
+}
+
 }  // namespace pictures
