@@ -13,7 +13,7 @@
 # Both combine: VELQUOR_BED=office VELQUOR_DPI=144.
 
 # Changes to what a prefix holds bump this: an older prefix is made again.
-wine_bed_version() { echo 6; }
+wine_bed_version() { echo 7; }
 
 # True when this machine's kernel runs 32-bit x86 code. Some virtual machines
 # do not (no IA-32 emulation), and then neither Wine's 32-bit loader nor its
@@ -217,9 +217,10 @@ wine_registry_import() {
 
 # Wine's own Tahoma, which Debian ships but Wine does not find by itself: the
 # regular face as it is (metric-compatible with Windows'), the bold one with
-# its stems thickened to a bold weight (made once per build tree).
+# its stems thickened to a bold weight (made once per build tree and bed version).
 wine_tahoma_install() {
-  local fonts=$1 bold=$VELQUOR_BED_DIR/tahomabd.ttf here
+  local fonts=$1 bold here
+  bold=$VELQUOR_BED_DIR/tahomabd-bed$(wine_bed_version).ttf
   here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
   if [ ! -s "$bold" ]; then
     mkdir -p "$VELQUOR_BED_DIR"
@@ -231,7 +232,8 @@ wine_tahoma_install() {
     fi
     mv "${bold%.ttf}-new.ttf" "$bold"
   fi
-  cp /usr/share/wine/fonts/tahoma.ttf "$bold" "$fonts/"
+  cp /usr/share/wine/fonts/tahoma.ttf "$fonts/"
+  cp "$bold" "$fonts/tahomabd.ttf"
 }
 
 wine_prefix_ready() { [ "$(cat "$1/.ready" 2>/dev/null)" = "bed $(wine_bed_version)" ]; }
