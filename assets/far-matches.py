@@ -3,8 +3,8 @@
 
 A run of one byte (the logo's transparent margins) is coded by zopfli as a copy from
 one byte back. An inflater copies a match byte by byte, so each byte then waits for
-the one it has just written. The same run copied from a row or more back, where the
-bytes are equal too, has nothing to wait for and inflates several times faster. This
+the one it has just written. The same run copied from 64 bytes or more back (a row
+back, say), where the bytes are equal too, has nothing to wait for. This
 keeps zopfli's parse and its blocks, moves every such copy to the nearest equal span
 at least 64 bytes back, and builds each block's Huffman codes again.
 
