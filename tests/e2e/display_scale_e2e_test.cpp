@@ -225,8 +225,9 @@ TEST_F(DisplayScale, BarFillsInSeparateBlocksWithTheClassicEdge) {
             const int gap = row.blocks[i].first - row.blocks[i - 1].second - 1;
             EXPECT_GE(gap, 1) << "block " << i;
             EXPECT_LE(gap, block / 2) << "block " << i;
-            if (i + 1 < row.blocks.size())
+            if (i + 1 < row.blocks.size()) {
                 EXPECT_NEAR(row.blocks[i].second - row.blocks[i].first + 1, block, 1) << "block " << i;
+            }
         }
 
         const COLORREF shadow = GetSysColor(COLOR_BTNSHADOW), light = GetSysColor(COLOR_BTNHIGHLIGHT);
