@@ -11,18 +11,20 @@ namespace toolkit {
 
 namespace {
 
-void RegisterClassOnce(HINSTANCE instance, const wchar_t* name, WNDPROC procedure) {
-    WNDCLASSEXW existing{};
-    existing.cbSize = sizeof existing;
-    if (GetClassInfoExW(instance, name, &existing)) return;
+// One window class per form: a second live form of the same class fails here.
+ClassHandle RegisterFormClass(HINSTANCE instance, const wchar_t* name, WNDPROC procedure, HICON big, HICON small) {
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.style = CS_DBLCLKS;
     windowClass.lpfnWndProc = procedure;
     windowClass.hInstance = instance;
+    windowClass.hIcon = big;
+    windowClass.hIconSm = small;
     windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     windowClass.lpszClassName = name;
-    Check(RegisterClassExW(&windowClass) != 0, "RegisterClassEx");
+    const ATOM atom = RegisterClassExW(&windowClass);
+    Check(atom != 0, "RegisterClassEx");
+    return ClassHandle(MAKEINTATOM(atom));
 }
 
 // The icon's image nearest `size`, from the icon resource's several sizes.
@@ -40,30 +42,33 @@ TForm::~TForm() {
 HINSTANCE TForm::Instance() const { return GetModuleHandleW(nullptr); }
 
 void TForm::CreateWindowFrom(const wchar_t* windowClass, const wchar_t* caption) {
-    RegisterClassOnce(Instance(), windowClass, WindowProc);
     dpi_ = application_.ReadDisplayDpi();
+    classIcons_ = LoadIcons();
+    class_ = RegisterFormClass(Instance(), windowClass, WindowProc, classIcons_.big.get(), classIcons_.small.get());
     const SIZE size = ScaledClientSize();
     // No caption and no frame: the outer size is the client size. The system
     // menu style keeps the taskbar button's Close working.
     const DWORD style = WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX;
     const DWORD exStyle = application_.MainFormOnTaskBar ? WS_EX_APPWINDOW : 0;
-    HWND window = CreateWindowExW(exStyle, windowClass, caption, style, 0, 0, size.cx, size.cy, nullptr, nullptr,
+    HWND window = CreateWindowExW(exStyle, class_.get(), caption, style, 0, 0, size.cx, size.cy, nullptr, nullptr,
                                   Instance(), this);
     Check(window != nullptr, "CreateWindowEx");  // WM_NCCREATE has taken ownership
-    SetIcons();
 }
 
 SIZE TForm::ScaledClientSize() const { return {ScaleToDpi(clientWidth_, dpi_), ScaleToDpi(clientHeight_, dpi_)}; }
 
 // The taskbar and Alt+Tab show the icon at the sizes for the DPI.
+TForm::Icons TForm::LoadIcons() const {
+    return {LoadIconSized(Instance(), icon_, ScaleToDpi(32, dpi_)),
+            LoadIconSized(Instance(), icon_, ScaleToDpi(16, dpi_))};
+}
+
+// The window's own icons take the place of its class's.
 void TForm::SetIcons() {
-    if (!icon_) return;
-    IconHandle big = LoadIconSized(Instance(), icon_, ScaleToDpi(32, dpi_));
-    IconHandle small = LoadIconSized(Instance(), icon_, ScaleToDpi(16, dpi_));
-    SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big.get()));
-    SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small.get()));
-    bigIcon_ = std::move(big);  // the old ones are released only once replaced
-    smallIcon_ = std::move(small);
+    Icons icons = LoadIcons();
+    SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icons.big.get()));
+    SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icons.small.get()));
+    windowIcons_ = std::move(icons);  // the old ones are released only once replaced
 }
 
 LRESULT CALLBACK TForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -69,7 +69,19 @@ private:
     template <class Form>
     void Add(Form&, const TimerLayout<Form>& layout);
 
+    // A window's icons, as the taskbar and Alt+Tab show them.
+    struct Icons {
+        IconHandle big;
+        IconHandle small;
+    };
+    Icons LoadIcons() const;
+
     TApplication& application_;
+    // The form's own class, carrying the icons for the DPI the window is made at: under Wine,
+    // setting them on the window instead costs a millisecond or two at every start. Declared
+    // before the window, so that the window goes first, then the class, then its icons.
+    Icons classIcons_;
+    ClassHandle class_;
     WindowHandle window_;
     TColor colour_ = TColor::System(COLOR_BTNFACE);
     int clientWidth_ = 0;  // at 96 dpi
@@ -77,8 +89,7 @@ private:
     const wchar_t* icon_ = nullptr;
     int dpi_ = kLayoutDpi;
     FaceResolver faces_;
-    IconHandle bigIcon_;
-    IconHandle smallIcon_;
+    Icons windowIcons_;  // set on the window when the DPI changes
     bool shown_ = false;
     std::vector<TControl*> controls_;
     std::vector<TGraphicControl*> graphics_;

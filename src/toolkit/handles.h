@@ -48,6 +48,10 @@ struct FreeModule {
 struct DestroyIconHandle {
     void operator()(HICON h) const { DestroyIcon(h); }
 };
+// A window class of this module, named by its atom; its windows must be gone first.
+struct UnregisterWindowClass {
+    void operator()(const wchar_t* atom) const { UnregisterClassW(atom, GetModuleHandleW(nullptr)); }
+};
 
 using FontHandle = Unique<HFONT, DeleteGdiObject>;
 using BitmapHandle = Unique<HBITMAP, DeleteGdiObject>;
@@ -55,6 +59,7 @@ using MemoryDc = Unique<HDC, DeleteDeviceContext>;
 using WindowHandle = Unique<HWND, DestroyWindowHandle>;
 using ModuleHandle = Unique<HMODULE, FreeModule>;
 using IconHandle = Unique<HICON, DestroyIconHandle>;
+using ClassHandle = Unique<const wchar_t*, UnregisterWindowClass>;
 
 // Selects a GDI object into a DC for one scope and puts the old one back.
 class Selection {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <sstream>
 #include <stdexcept>
@@ -166,8 +167,14 @@ RECT ChildRect(HWND child) {
     return r;
 }
 
+// The icon the taskbar shows: the window's own, else its class's.
+HICON ShownIcon(HWND window, WPARAM which) {
+    if (const auto own = reinterpret_cast<HICON>(SendMessageW(window, WM_GETICON, which, 0))) return own;
+    return reinterpret_cast<HICON>(GetClassLongPtrW(window, which == ICON_BIG ? GCLP_HICON : GCLP_HICONSM));
+}
+
 int IconWidth(HWND window, WPARAM which) {
-    const auto icon = reinterpret_cast<HICON>(SendMessageW(window, WM_GETICON, which, 0));
+    const HICON icon = ShownIcon(window, which);
     ICONINFO info{};
     if (!icon || !GetIconInfo(icon, &info)) return 0;
     BITMAP colour{};
@@ -280,19 +287,27 @@ TEST_F(ScaledSplashTest, At144DpiTheWindowIs1094By662) {
 
 // Labels are as wide as their text in the scaled font: about half as wide again at 144 dpi.
 TEST_F(ScaledSplashTest, LabelsGrowWithTheirFont) {
-    toolkit::TApplication small;
-    small.ReadDisplayDpi = [] { return 96; };
-    small.Initialize();
-    RecordingPlatform smallPlatform{small};
-    Tfrm_abertura* at96 = nullptr;
-    small.CreateForm(at96, smallPlatform);
+    const auto labelWidths = [](const Tfrm_abertura& f) {
+        const toolkit::TLabel* labels[] = {&f.Label1, &f.Label2, &f.Label3, &f.lbl_verifica};
+        std::array<int, 4> widths{};
+        for (int i = 0; i < 4; ++i) widths[i] = labels[i]->BoundsRect().right - labels[i]->BoundsRect().left;
+        return widths;
+    };
+    std::array<int, 4> at96{};
+    {
+        toolkit::TApplication small;
+        small.ReadDisplayDpi = [] { return 96; };
+        small.Initialize();
+        RecordingPlatform smallPlatform{small};
+        Tfrm_abertura* normal = nullptr;
+        small.CreateForm(normal, smallPlatform);
+        at96 = labelWidths(*normal);
+    }  // a form's window class is its own: the two cannot live at once
     Create(144);
-    const toolkit::TLabel* big[] = {&form->Label1, &form->Label2, &form->Label3, &form->lbl_verifica};
-    const toolkit::TLabel* normal[] = {&at96->Label1, &at96->Label2, &at96->Label3, &at96->lbl_verifica};
+    const std::array<int, 4> at144 = labelWidths(*form);
+    const toolkit::TLabel* labels[] = {&form->Label1, &form->Label2, &form->Label3, &form->lbl_verifica};
     for (int i = 0; i < 4; ++i) {
-        const double ratio = double(big[i]->BoundsRect().right - big[i]->BoundsRect().left) /
-                             double(normal[i]->BoundsRect().right - normal[i]->BoundsRect().left);
-        EXPECT_NEAR(ratio, 1.5, 0.15) << Narrow(big[i]->Caption());
+        EXPECT_NEAR(double(at144[i]) / double(at96[i]), 1.5, 0.15) << Narrow(labels[i]->Caption());
     }
 }
 
