@@ -17,9 +17,10 @@ struct AreaScaler::Kernels {
     // pixels: addRow[0] takes one share, addRow[1] two (a source row across two destination rows).
     void (*addRow[2])(const std::uint8_t* rgba, std::size_t pixels, const RowShare* shares);
     // One destination row from its summed source row: each column's weighed sum, over the
-    // background, divided by `full` (the total weight a pixel collects, times 255).
-    void (*emitRow)(const std::uint32_t* sums, const Column* columns, std::size_t count, std::uint32_t inner,
-                    std::uint64_t full, std::uint32_t background, std::uint32_t* out);
+    // background, divided by `full` (the total weight a pixel collects, times 255). emitRow[1]
+    // only where the pixels wholly inside any one column sum to under 2^32 (narrow_).
+    void (*emitRow[2])(const std::uint32_t* sums, const Column* columns, std::size_t count, std::uint32_t inner,
+                       std::uint64_t full, std::uint32_t background, std::uint32_t* out);
 };
 
 namespace {
@@ -82,7 +83,7 @@ void EmitRowPortable(const std::uint32_t* sums, const AreaScaler::Column* column
     }
 }
 
-constexpr AreaScaler::Kernels kPortable = {{AddRowPortable<1>, AddRowPortable<2>}, EmitRowPortable};
+constexpr AreaScaler::Kernels kPortable = {{AddRowPortable<1>, AddRowPortable<2>}, {EmitRowPortable, EmitRowPortable}};
 
 #ifdef PICTURES_HAVE_SSE2
 #define PICTURES_SIMD_LOOPS "pictures/area_scaler_sse2.inc"
@@ -131,6 +132,11 @@ AreaScaler::AreaScaler(int width, int height, std::uint32_t background, const Li
             static_cast<std::uint32_t>(overlap(first)), static_cast<std::uint32_t>(overlap(last))};
     }
     full_ = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 255;
+    // A summed source pixel is at most 255 * 255 * height (see the bounds above).
+    std::uint32_t widest = 0;
+    for (const Column& column : columns_) widest = std::max(widest, column.count);
+    narrow_ = widest <= 2 ||
+              std::uint64_t{widest - 2} * 255 * 255 * static_cast<std::uint64_t>(height) < (std::uint64_t{1} << 32);
     sums_.assign(static_cast<std::size_t>(width) * 4, 0);
     next_.assign(static_cast<std::size_t>(width) * 4, 0);
     out_.width = dstWidth_;
@@ -168,8 +174,8 @@ void AreaScaler::Row(std::span<const std::uint8_t> rgba) {
 
 void AreaScaler::EmitRow() {
     std::uint32_t* out = &out_.pixels[static_cast<std::size_t>(dstRow_) * static_cast<std::size_t>(dstWidth_)];
-    kernels_->emitRow(sums_.data(), columns_.data(), columns_.size(), static_cast<std::uint32_t>(dstWidth_), full_,
-                      background_, out);
+    kernels_->emitRow[narrow_](sums_.data(), columns_.data(), columns_.size(), static_cast<std::uint32_t>(dstWidth_),
+                               full_, background_, out);
     std::fill(sums_.begin(), sums_.end(), 0);
     sums_.swap(next_);  // the next row may already hold its share of the last source row
     ++dstRow_;

@@ -57,6 +57,7 @@ private:
     SourceRows rows_;
     int dstRow_ = 0;
     std::uint64_t full_ = 0;           // total weight a destination pixel collects, times 255
+    bool narrow_ = false;              // see Kernels::emitRow
     std::vector<Column> columns_;      // computed once per picture
     std::vector<std::uint32_t> sums_;  // the destination row being built, R*A, G*A, B*A, A per source pixel
     std::vector<std::uint32_t> next_;  // the one after it

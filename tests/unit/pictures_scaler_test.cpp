@@ -67,7 +67,9 @@ TEST(AreaScaler, LargestPicturesStayExact) {
     struct Case {
         int width, height, dstWidth, dstHeight;
     };
-    const std::vector<Case> cases = {{4096, 16384, 1, 1}, {16384, 4096, 3, 1}, {1, 16384, 1, 7}, {16384, 1, 16384, 1}};
+    // 12 and 14 columns into 2: four pixels wholly inside a column still sum in 32 bits, five not.
+    const std::vector<Case> cases = {{4096, 16384, 1, 1},  {16384, 4096, 3, 1}, {1, 16384, 1, 7},
+                                     {16384, 1, 16384, 1}, {12, 16384, 2, 1},   {14, 16384, 2, 1}};
     struct Colour {
         Rgba pixel;
         std::uint32_t expected;
