@@ -9,7 +9,6 @@
 
 #include <commctrl.h>
 
-#include <cstring>
 #include <numeric>
 
 namespace toolkit {
@@ -25,19 +24,16 @@ std::span<const std::uint8_t> LoadPictureResource(HINSTANCE instance, const wcha
     return {bytes, SizeofResource(instance, found)};
 }
 
-BitmapHandle ToBitmap(const pictures::Image& image) {
+// The pixels as they are: a top-down 32-bpp DIB.
+BITMAPINFO DibHeader(const pictures::Image& image) {
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
     info.bmiHeader.biWidth = image.width;
-    info.bmiHeader.biHeight = -image.height;  // top-down, as the pixels are
+    info.bmiHeader.biHeight = -image.height;
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    BitmapHandle bitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    Check(bitmap && bits, "CreateDIBSection");
-    std::memcpy(bits, image.pixels.data(), image.pixels.size() * sizeof image.pixels[0]);
-    return bitmap;
+    return info;
 }
 
 }  // namespace
@@ -76,19 +72,19 @@ void TImage::ApplyDpi(int dpi) { SetBounds(ScaleToDpi(layout_, dpi)); }
 void TImage::Render() {
     const int width = bounds_.right - bounds_.left;
     const int height = bounds_.bottom - bounds_.top;
-    bitmap_.reset();
+    image_ = {};
     if (width <= 0 || height <= 0) return;
     StageScope stage("picture");
-    const pictures::Image image = pictures::LoadPicture(picture_, width, height, form_->Colour());
-    bitmap_ = ToBitmap(image);
-    bitmapSize_ = {image.width, image.height};
+    image_ = pictures::LoadPicture(picture_, width, height, form_->Colour());
 }
 
+// Straight from the pixels: no bitmap of its own to make and fill at start.
 void TImage::Paint(HDC dc) const {
-    if (!bitmap_) return;
-    MemoryDc source(CreateCompatibleDC(dc));
-    Selection selected(source.get(), bitmap_.get());
-    BitBlt(dc, bounds_.left, bounds_.top, bitmapSize_.cx, bitmapSize_.cy, source.get(), 0, 0, SRCCOPY);
+    if (image_.pixels.empty()) return;
+    const BITMAPINFO header = DibHeader(image_);
+    SetDIBitsToDevice(dc, bounds_.left, bounds_.top, static_cast<DWORD>(image_.width),
+                      static_cast<DWORD>(image_.height), 0, 0, 0, static_cast<UINT>(image_.height),
+                      image_.pixels.data(), &header, DIB_RGB_COLORS);
 }
 
 void TLabel::Create(TForm& form, const Bounds& bounds, const wchar_t* caption, const FontLayout& font) {

@@ -6,6 +6,7 @@
 #include "toolkit/fonts.h"
 #include "toolkit/handles.h"
 #include "toolkit/layout.h"
+#include "pictures/image.h"
 
 #include <cstdint>
 #include <functional>
@@ -56,8 +57,7 @@ public:
 private:
     void Render();
     std::span<const std::uint8_t> picture_;
-    BitmapHandle bitmap_;
-    SIZE bitmapSize_{};
+    pictures::Image image_;  // at the control's size, in the layout a DIB takes
 };
 
 class TLabel : public TGraphicControl {
