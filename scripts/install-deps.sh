@@ -11,8 +11,10 @@ packages=(
   # verify-release.sh ask of it, and so does 2.9 from bookworm-backports where that is installed.
   # PKCS#11 keys go through OpenSSL's pkcs11 engine; the tests' token is SoftHSM2, filled by opensc's pkcs11-tool.
   osslsigncode openssl libengine-pkcs11-openssl softhsm2 opensc
-  # The benchmark reads CPU time from GNU time.
-  time
+  # The benchmark reads CPU time from GNU time, and writes its figures with nlohmann-json.
+  time nlohmann-json3-dev
+  # Reading PE images (the hardening checks, releases); checking the release's bill of materials.
+  python3-pefile python3-jsonschema
 )
 
 say() { printf 'install-deps: %s\n' "$*" >&2; }
