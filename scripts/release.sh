@@ -130,13 +130,7 @@ sign_exe() {
 # The signature's own digest is the file's: osslsigncode prints both (and
 # fails here on a chain this machine does not trust, which is not the question).
 digest_matches() {
-  local report
-  report=$(osslsigncode verify -in "$1" 2>/dev/null || true)
-  awk -F': *' '
-    /^Current message digest/ { current = $2; gsub(/ /, "", current) }
-    /^Calculated message digest/ { calculated = $2; gsub(/ /, "", calculated); seen = 1
-      if (calculated != current) bad = 1 }
-    END { exit !(seen && !bad) }' <<<"$report"
+  { osslsigncode verify -in "$1" 2>/dev/null || true; } | /usr/bin/python3 "$root/scripts/pe_tools.py" digest-matches
 }
 
 # The signed exe must be the built exe plus a signature over exactly it.
@@ -205,8 +199,8 @@ build_commit() {
 
 pe_check() {
   local exe=$1 version=$2
-  python3 "$work/src/tests/hardening/pe_check.py" "$exe" --arch "$arch" --version "$version" >/dev/null || {
-    python3 "$work/src/tests/hardening/pe_check.py" "$exe" --arch "$arch" --version "$version" >&2
+  /usr/bin/python3 "$work/src/tests/hardening/pe_check.py" "$exe" --arch "$arch" --version "$version" >/dev/null || {
+    /usr/bin/python3 "$work/src/tests/hardening/pe_check.py" "$exe" --arch "$arch" --version "$version" >&2
     fail "the exe fails its PE check; no release"
   }
 }
@@ -214,19 +208,8 @@ pe_check() {
 # Fixed order, times (the commit's) and modes: the same zip on every run.
 write_zip() {
   local stage=$1 zip=$2 commit_time=$3
-  python3 - "$stage" "$zip" "$commit_time" <<'PY'
-import sys, time, zipfile
-stage, out, epoch = sys.argv[1], sys.argv[2], max(int(sys.argv[3]), 315532800)
-stamp = time.gmtime(epoch)[:6]
-with zipfile.ZipFile(out, "w") as bundle:
-    for name in ("VELQUOR.exe", "INSTALL.txt", "SHA256SUMS"):
-        entry = zipfile.ZipInfo(name, date_time=stamp)
-        entry.compress_type = zipfile.ZIP_DEFLATED
-        entry.create_system = 0
-        entry.external_attr = 0
-        with open(f"{stage}/{name}", "rb") as source:
-            bundle.writestr(entry, source.read(), compresslevel=9)
-PY
+  /usr/bin/python3 "$work/src/scripts/pe_tools.py" write-zip "$zip" "$commit_time" "$stage" \
+    VELQUOR.exe INSTALL.txt SHA256SUMS
 }
 
 release() {
