@@ -8,6 +8,7 @@
 # A signed exe is that exe plus an Authenticode signature (osslsigncode).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/common.sh"
 arch=i686
 
 usage() {
@@ -22,12 +23,6 @@ SIGNING, from a file or from a PKCS#11 token (secrets are read from files, never
        [--timestamp URL]...    RFC 3161 servers, tried in the order given
 OUT defaults to dist/ in the tree.
 EOF
-}
-
-say() { printf 'release: %s\n' "$*" >&2; }
-fail() {
-  say "$*"
-  exit 1
 }
 
 out=$root/dist
@@ -160,7 +155,7 @@ sign_detached() {
   check_signing_inputs
   local name url
   work=$(mktemp -d /tmp/velquor-sign.XXXXXX)
-  trap 'rm -rf "$work"' EXIT
+  on_exit rm -rf "$work"
   name=$(project_name "$root/CMakeLists.txt")
   url=$(project_url "$root/CMakeLists.txt")
   sign_exe "$detached_exe" "$work/signed.exe" "$name" "$url"
@@ -192,8 +187,7 @@ build_commit() {
     cp -r "$root/build/deps/src" "$work/build/deps/src"
   fi
   BUILD_DIR=$work/build bash "$work/src/scripts/build-libjpeg.sh" "$arch"
-  cmake -S "$work/src" --preset "$arch" -B "$work/build/$arch" \
-    -DVELQUOR_DEPS="$work/build/deps" -DVELQUOR_TESTS=OFF >/dev/null
+  configure_preset "$work/src" "$arch" "$work/build/$arch" "$work/build/deps" -DVELQUOR_TESTS=OFF
   cmake --build "$work/build/$arch" --target VELQUOR -j"$(nproc)" >/dev/null
 }
 
@@ -228,7 +222,7 @@ release() {
 
   bash "$root/scripts/install-deps.sh"
   work=$(mktemp -d /tmp/velquor-release.XXXXXX)
-  trap 'rm -rf "$work"' EXIT
+  on_exit rm -rf "$work"
   build_commit "$commit"
 
   local cache=$work/build/$arch/CMakeCache.txt exe=$work/build/$arch/src/main/VELQUOR.exe

@@ -6,6 +6,9 @@
 # Authenticode signature.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/common.sh"
+# 1 is the verdict "not this tree's signed build"; 2, that it could not be checked.
+fail_status=2
 
 usage() {
   cat <<'EOF'
@@ -21,12 +24,6 @@ Exit status: 0 when FILE is this tree's build plus a valid Authenticode
 signature, 1 when it differs or its signature is not valid, 2 when it could
 not be checked.
 EOF
-}
-
-say() { printf 'verify-release: %s\n' "$*" >&2; }
-fail() {
-  say "$*"
-  exit 2
 }
 
 ca=''
@@ -91,7 +88,7 @@ main() {
   parse_options "$@"
   command -v osslsigncode >/dev/null || fail "osslsigncode is not installed (scripts/install-deps.sh installs it)"
   work=$(mktemp -d /tmp/velquor-verify.XXXXXX)
-  trap 'rm -rf "$work"' EXIT
+  on_exit rm -rf "$work"
   local given_exe=$file
   if is_zip "$file"; then
     mkdir "$work/given"
