@@ -39,6 +39,6 @@ configure_preset() {
   local source=$1 preset=$2 build=$3 deps=$4
   shift 4
   local cache=$build/CMakeCache.txt
-  grep -qsx "CMAKE_HOME_DIRECTORY:INTERNAL=$source" "$cache" || rm -rf "$cache" "$build/CMakeFiles"
+  grep -qsxF "CMAKE_HOME_DIRECTORY:INTERNAL=$source" "$cache" || rm -rf "$cache" "$build/CMakeFiles"
   [ -f "$cache" ] || cmake -S "$source" --preset "$preset" -B "$build" -DVELQUOR_DEPS="$deps" "$@" >/dev/null
 }
