@@ -40,10 +40,17 @@ class UnreadableImage(ValueError):
 UNREADABLE_WARNINGS = ("Error", "Invalid", "Corrupt", "Failed", "Too many warnings")
 
 
+# The directories read: what is checked of an image. The others (relocations above all)
+# would only cost time.
+DIRECTORIES = [pefile.DIRECTORY_ENTRY[name] for name in
+               ("IMAGE_DIRECTORY_ENTRY_IMPORT", "IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT", "IMAGE_DIRECTORY_ENTRY_RESOURCE")]
+
+
 def load(data):
-    """The parsed image of DATA (bytes), every directory read."""
+    """The parsed image of DATA (bytes): its headers, sections, imports and resources."""
     try:
-        image = pefile.PE(data=data)
+        image = pefile.PE(data=data, fast_load=True)
+        image.parse_data_directories(directories=DIRECTORIES)
     except pefile.PEFormatError as error:
         raise UnreadableImage(error.value) from None
     unreadable = [warning for warning in image.get_warnings() if warning.startswith(UNREADABLE_WARNINGS)]
