@@ -14,23 +14,16 @@ arch=$(runnable_arch)
 # The stand-in product stamps its start and ends at once.
 export STANDIN_MODE=exit-at-once
 
-# Configured through the presets (CMakePresets.json), placed in $build_dir as scripts/build.sh
-# does. Of the tests' builds only the launcher and the stand-in product are built, so a
-# half-finished test elsewhere in the tree cannot stop the benchmark.
-configure() {
-  local preset=$1 cache=$build_dir/$1/CMakeCache.txt
-  # A folder configured from elsewhere (bench/ was once a project of its own) is configured afresh.
-  grep -qsx "CMAKE_HOME_DIRECTORY:INTERNAL=$root" "$cache" || rm -rf "$cache" "$build_dir/$preset/CMakeFiles"
-  [ -f "$cache" ] ||
-    cmake -S "$root" --preset "$preset" -B "$build_dir/$preset" -DVELQUOR_DEPS="$build_dir/deps" >/dev/null
-}
+# Configured from the presets, in $build_dir as scripts/build.sh does. Of the tests' builds
+# only the launcher and the stand-in product are built, so a half-finished test elsewhere in
+# the tree cannot stop the benchmark.
 for a in i686 $arch; do
   bash "$root/scripts/build-libjpeg.sh" "$a" >/dev/null
-  configure "$a"
+  configure_preset "$root" "$a" "$build_dir/$a" "$build_dir/deps"
   cmake --build "$build_dir/$a" -j"$(nproc)" --target VELQUOR NORVASK >/dev/null
 done
 bench_build=$build_dir/bench-$arch
-configure "bench-$arch"
+configure_preset "$root" "bench-$arch" "$bench_build" "$build_dir/deps"
 cmake --build "$bench_build" -j"$(nproc)" >/dev/null
 
 win() { printf 'Z:%s' "${1//\//\\}"; }

@@ -5,6 +5,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/common.sh"
 build_dir=${BUILD_DIR:-$root/build}
 arch=${1:-i686}
 deps=$build_dir/deps
@@ -12,8 +13,6 @@ prefix=$deps/libjpeg-turbo-$arch
 stamp=$prefix/.built
 # What the build below makes: a cache made by another recipe is made again.
 recipe="libjpeg-turbo static, SIMD, NO_GETENV"
-
-say() { printf 'build-libjpeg: %s\n' "$*" >&2; }
 
 [ "$(cat "$stamp" 2>/dev/null)" = "$recipe" ] && exit 0
 

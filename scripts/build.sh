@@ -10,10 +10,7 @@ wine_env_init
 build_arch() {
   local arch=$1
   bash "$root/scripts/build-libjpeg.sh" "$arch"
-  if [ ! -f "$build_dir/$arch/CMakeCache.txt" ]; then
-    # The preset of that name (CMakePresets.json), in $build_dir.
-    cmake -S "$root" --preset "$arch" -B "$build_dir/$arch" -DVELQUOR_DEPS="$build_dir/deps" >/dev/null
-  fi
+  configure_preset "$root" "$arch" "$build_dir/$arch" "$build_dir/deps"
   cmake --build "$build_dir/$arch" -j"$(nproc)"
 }
 

@@ -2,6 +2,7 @@
 # Installs what the build and the tests need, from Debian's packages only.
 # Safe to run again: it does nothing when everything is already there.
 set -euo pipefail
+. "$(dirname "$0")/common.sh"
 
 packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev nasm cmake make googletest dpkg-dev
@@ -16,8 +17,6 @@ packages=(
   # Reading PE images (the hardening checks, releases); checking the release's bill of materials.
   python3-pefile python3-jsonschema
 )
-
-say() { printf 'install-deps: %s\n' "$*" >&2; }
 
 missing_packages() {
   local p

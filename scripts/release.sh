@@ -8,6 +8,7 @@
 # A signed exe is that exe plus an Authenticode signature (osslsigncode).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/common.sh"
 arch=i686
 
 usage() {
@@ -22,12 +23,6 @@ SIGNING, from a file or from a PKCS#11 token (secrets are read from files, never
        [--timestamp URL]...    RFC 3161 servers, tried in the order given
 OUT defaults to dist/ in the tree.
 EOF
-}
-
-say() { printf 'release: %s\n' "$*" >&2; }
-fail() {
-  say "$*"
-  exit 1
 }
 
 out=$root/dist
@@ -130,13 +125,7 @@ sign_exe() {
 # The signature's own digest is the file's: osslsigncode prints both (and
 # fails here on a chain this machine does not trust, which is not the question).
 digest_matches() {
-  local report
-  report=$(osslsigncode verify -in "$1" 2>/dev/null || true)
-  awk -F': *' '
-    /^Current message digest/ { current = $2; gsub(/ /, "", current) }
-    /^Calculated message digest/ { calculated = $2; gsub(/ /, "", calculated); seen = 1
-      if (calculated != current) bad = 1 }
-    END { exit !(seen && !bad) }' <<<"$report"
+  { osslsigncode verify -in "$1" 2>/dev/null || true; } | /usr/bin/python3 "$root/scripts/pe_tools.py" digest-matches
 }
 
 # The signed exe must be the built exe plus a signature over exactly it.
@@ -166,7 +155,7 @@ sign_detached() {
   check_signing_inputs
   local name url
   work=$(mktemp -d /tmp/velquor-sign.XXXXXX)
-  trap 'rm -rf "$work"' EXIT
+  on_exit rm -rf "$work"
   name=$(project_name "$root/CMakeLists.txt")
   url=$(project_url "$root/CMakeLists.txt")
   sign_exe "$detached_exe" "$work/signed.exe" "$name" "$url"
@@ -198,15 +187,14 @@ build_commit() {
     cp -r "$root/build/deps/src" "$work/build/deps/src"
   fi
   BUILD_DIR=$work/build bash "$work/src/scripts/build-libjpeg.sh" "$arch"
-  cmake -S "$work/src" --preset "$arch" -B "$work/build/$arch" \
-    -DVELQUOR_DEPS="$work/build/deps" -DVELQUOR_TESTS=OFF >/dev/null
+  configure_preset "$work/src" "$arch" "$work/build/$arch" "$work/build/deps" -DVELQUOR_TESTS=OFF
   cmake --build "$work/build/$arch" --target VELQUOR -j"$(nproc)" >/dev/null
 }
 
 pe_check() {
   local exe=$1 version=$2
-  python3 "$work/src/tests/hardening/pe_check.py" "$exe" --arch "$arch" --version "$version" >/dev/null || {
-    python3 "$work/src/tests/hardening/pe_check.py" "$exe" --arch "$arch" --version "$version" >&2
+  /usr/bin/python3 "$work/src/tests/hardening/pe_check.py" "$exe" --arch "$arch" --version "$version" >/dev/null || {
+    /usr/bin/python3 "$work/src/tests/hardening/pe_check.py" "$exe" --arch "$arch" --version "$version" >&2
     fail "the exe fails its PE check; no release"
   }
 }
@@ -214,19 +202,8 @@ pe_check() {
 # Fixed order, times (the commit's) and modes: the same zip on every run.
 write_zip() {
   local stage=$1 zip=$2 commit_time=$3
-  python3 - "$stage" "$zip" "$commit_time" <<'PY'
-import sys, time, zipfile
-stage, out, epoch = sys.argv[1], sys.argv[2], max(int(sys.argv[3]), 315532800)
-stamp = time.gmtime(epoch)[:6]
-with zipfile.ZipFile(out, "w") as bundle:
-    for name in ("VELQUOR.exe", "INSTALL.txt", "SHA256SUMS"):
-        entry = zipfile.ZipInfo(name, date_time=stamp)
-        entry.compress_type = zipfile.ZIP_DEFLATED
-        entry.create_system = 0
-        entry.external_attr = 0
-        with open(f"{stage}/{name}", "rb") as source:
-            bundle.writestr(entry, source.read(), compresslevel=9)
-PY
+  /usr/bin/python3 "$work/src/scripts/pe_tools.py" write-zip "$zip" "$commit_time" "$stage" \
+    VELQUOR.exe INSTALL.txt SHA256SUMS
 }
 
 release() {
@@ -245,7 +222,7 @@ release() {
 
   bash "$root/scripts/install-deps.sh"
   work=$(mktemp -d /tmp/velquor-release.XXXXXX)
-  trap 'rm -rf "$work"' EXIT
+  on_exit rm -rf "$work"
   build_commit "$commit"
 
   local cache=$work/build/$arch/CMakeCache.txt exe=$work/build/$arch/src/main/VELQUOR.exe

@@ -12,6 +12,7 @@
 # Each bed and DPI has a Wine prefix of its own.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/wine-env.sh"
 docs=false bed="" dpi=""
 usage() { echo "usage: run.sh [--docs] [--bed office|high-contrast] [--dpi DPI]" >&2; exit 2; }
 while [ $# -gt 0 ]; do
@@ -23,8 +24,8 @@ while [ $# -gt 0 ]; do
   esac
   shift
 done
-case ${bed:-base} in base | office | high-contrast) ;; *) echo "run: --bed is office or high-contrast" >&2; exit 2 ;; esac
-[[ ${dpi:-96} =~ ^[1-9][0-9]*$ ]] || { echo "run: --dpi takes a whole number, such as 144" >&2; exit 2; }
+export VELQUOR_BED=${bed:-base} VELQUOR_DPI=${dpi:-96}
+wine_bed_check || exit 2
 
 bash "$root/scripts/install-deps.sh"
 bash "$root/scripts/build.sh" >/dev/null
@@ -39,13 +40,11 @@ if $docs && [ -z "$bed" ] && [ -z "$dpi" ]; then
   exit $status
 fi
 
-export VELQUOR_BED=${bed:-base} VELQUOR_DPI=${dpi:-96}
 # A virtual display large enough for the scaled window.
 export XVFB_SCREEN=${XVFB_SCREEN:-$((1280 * VELQUOR_DPI / 96))x$((1024 * VELQUOR_DPI / 96))x24}
 suffix=
 [ "$VELQUOR_BED" = base ] || suffix+=-$VELQUOR_BED
 [ "$VELQUOR_DPI" = 96 ] || suffix+=-${VELQUOR_DPI}dpi
-. "$root/scripts/wine-env.sh"
 wine_env_init
 arch=$(runnable_arch)
 exe=$build_dir/$arch/src/main/VELQUOR.exe
@@ -56,7 +55,7 @@ product=$WINEPREFIX/drive_c/VELQUOR/NORVASK.exe
 if [ ! -e "$product" ]; then
   mkdir -p "$(dirname "$product")"
   cp "$build_dir/$arch/stand-in/NORVASK.exe" "$product"
-  echo "run: put the demo product at C:\\VELQUOR\\NORVASK.exe"
+  say "put the demo product at C:\\VELQUOR\\NORVASK.exe"
 fi
 
 # Crops the screen to the splash window and saves it.
@@ -65,9 +64,9 @@ shoot() {
   geometry=$(xwininfo -name frm_abertura 2>/dev/null |
     awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF} /Width/{w=$NF} /Height/{h=$NF}
          END{if (w) printf "%dx%d+%d+%d", w, h, x, y}')
-  [ -n "$geometry" ] || { echo "run: the splash window was not found for $out" >&2; return 1; }
+  [ -n "$geometry" ] || { say "the splash window was not found for $out"; return 1; }
   /usr/bin/import -window root -crop "$geometry" +repage "$out"
-  echo "run: saved $out"
+  say "saved $out"
 }
 
 "$WINE" "$exe" &
@@ -80,7 +79,7 @@ shoot "$build_dir/splash-aguarde$suffix.png" || true
 # Under set -e a failing launcher would end the script before its code is told.
 code=0
 wait "$launcher" || code=$?
-echo "run: the launcher exited with code $code"
+say "the launcher exited with code $code"
 if $docs; then
   mkdir -p "$root/docs"
   cp "$build_dir/splash-recebendo$suffix.png" "$build_dir/splash-aguarde$suffix.png" "$root/docs/"

@@ -15,7 +15,7 @@ arch=$(runnable_arch)
 launcher=$build_dir/$arch/src/main/VELQUOR.exe
 standin=$build_dir/$arch/stand-in/NORVASK.exe
 for f in "$launcher" "$standin"; do
-  [ -f "$f" ] || { wine_say "missing $f: run scripts/build.sh"; exit 2; }
+  [ -f "$f" ] || { say "missing $f: run scripts/build.sh"; exit 2; }
 done
 
 work=$(mktemp -d)
@@ -28,7 +28,7 @@ cleanup() {
   for pid in $(tagged); do kill "$pid" 2>/dev/null || true; done
   rm -rf "$product_dir" "$work"
 }
-wine_on_exit cleanup
+on_exit cleanup
 
 # Wine's own services (system32) may start with a tagged program and stay.
 tagged() {
@@ -60,7 +60,7 @@ for ((i = 1; i <= runs; i++)); do
   timeout 120 "$WINE" "$launcher" >/dev/null 2>&1 </dev/null || rc=$?
   if [ "$rc" != 0 ]; then
     failures=$((failures + 1))
-    wine_say "run $i: exit code $rc"
+    say "run $i: exit code $rc"
   fi
   # The product outlives the launcher by its lifetime; anything still tagged
   # well after that was left behind.
@@ -71,10 +71,10 @@ for ((i = 1; i <= runs; i++)); do
   left=$(tagged)
   if [ -n "$left" ]; then
     leftovers=$((leftovers + $(echo "$left" | wc -l)))
-    wine_say "run $i: left running: $(for p in $left; do { tr '\0' ' ' <"/proc/$p/cmdline"; } 2>/dev/null; echo; done)"
+    say "run $i: left running: $(for p in $left; do { tr '\0' ' ' <"/proc/$p/cmdline"; } 2>/dev/null; echo; done)"
     for p in $left; do kill "$p" 2>/dev/null || true; done
   fi
-  ((i % 25)) || wine_say "$i of $runs runs"
+  ((i % 25)) || say "$i of $runs runs"
 done
 
 starts=$( (grep -c '^started ' "$work/standin.log" 2>/dev/null) || true)

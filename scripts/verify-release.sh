@@ -6,6 +6,9 @@
 # Authenticode signature.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/common.sh"
+# 1 is the verdict "not this tree's signed build"; 2, that it could not be checked.
+fail_status=2
 
 usage() {
   cat <<'EOF'
@@ -21,12 +24,6 @@ Exit status: 0 when FILE is this tree's build plus a valid Authenticode
 signature, 1 when it differs or its signature is not valid, 2 when it could
 not be checked.
 EOF
-}
-
-say() { printf 'verify-release: %s\n' "$*" >&2; }
-fail() {
-  say "$*"
-  exit 2
 }
 
 ca=''
@@ -56,98 +53,8 @@ parse_options() {
   [ -z "$reference" ] || [ -z "$save_reference" ] || fail "--reference and --save-reference exclude each other"
 }
 
-# Zip entries, PE sections and their differences, with the standard library.
-helper() {
-  python3 - "$@" <<'PY'
-import hashlib, struct, sys, zipfile
-
-def extract(zip_path, out_dir):
-    with zipfile.ZipFile(zip_path) as bundle:
-        try:
-            bad = bundle.testzip()
-        except Exception as error:
-            sys.exit(f"the zip cannot be read: {error}")
-        if bad:
-            sys.exit(f"{bad}: its stored checksum does not match its content")
-        bundle.extractall(out_dir)
-        print("\n".join(bundle.namelist()))
-
-def expected_zip(reference, exe, out):
-    """The reference release with its exe replaced by EXE: entries, order,
-    times and compression kept, so the bytes are what release.sh writes."""
-    exe_bytes = open(exe, "rb").read()
-    with zipfile.ZipFile(reference) as source, zipfile.ZipFile(out, "w") as bundle:
-        for entry in source.infolist():
-            data = source.read(entry)
-            if entry.filename == "VELQUOR.exe":
-                data = exe_bytes
-            elif entry.filename == "SHA256SUMS":
-                digest = hashlib.sha256(exe_bytes).hexdigest()
-                lines = [digest + "  VELQUOR.exe" if line.endswith("  VELQUOR.exe") else line
-                         for line in data.decode().splitlines()]
-                data = ("\n".join(lines) + "\n").encode()
-            bundle.writestr(entry, data, compresslevel=9)
-
-def zip_differences(given, expected):
-    with zipfile.ZipFile(given) as a, zipfile.ZipFile(expected) as b:
-        names_a, names_b = a.namelist(), b.namelist()
-        if names_a != names_b:
-            print(f"  the zip holds {names_a}; the build's holds {names_b}")
-        for name in [n for n in names_a if n in names_b]:
-            ia, ib = a.getinfo(name), b.getinfo(name)
-            fields = ("date_time", "compress_type", "external_attr", "create_system", "comment", "extra")
-            changed = [f for f in fields if getattr(ia, f) != getattr(ib, f)]
-            if changed:
-                print(f"  {name}: its zip entry differs in {', '.join(changed)}")
-            if a.read(name) != b.read(name):
-                print(f"  {name}: its content differs")
-        if a.comment != b.comment:
-            print("  the zip's comment differs")
-    print("  (the zip's bytes differ from the build's)")
-
-def sections(image):
-    pe = struct.unpack_from("<I", image, 0x3C)[0]
-    count = struct.unpack_from("<H", image, pe + 6)[0]
-    optional = struct.unpack_from("<H", image, pe + 20)[0]
-    table = pe + 24 + optional
-    spans = [("headers", 0, struct.unpack_from("<I", image, table + 20)[0] if count else len(image))]
-    for i in range(count):
-        raw = image[table + 40 * i : table + 40 * i + 40]
-        name = raw[:8].rstrip(b"\0").decode(errors="replace")
-        size, offset = struct.unpack_from("<II", raw, 16)
-        spans.append((name, offset, offset + size))
-    return spans, pe + 24 + 64
-
-def where(spans, checksum_at, offset):
-    if checksum_at <= offset < checksum_at + 4:
-        return "the PE checksum field, which does not match the rest of the file"
-    for name, start, end in spans:
-        if start <= offset < end:
-            return name
-    return "past the sections (the signature's table)"
-
-def pe_differences(given, expected):
-    a, b = open(given, "rb").read(), open(expected, "rb").read()
-    if len(a) != len(b):
-        print(f"  VELQUOR.exe is {len(a)} bytes; the build's is {len(b)}")
-    try:
-        spans, checksum_at = sections(b)
-    except struct.error:
-        spans, checksum_at = [], -1
-    offsets = [i for i in range(min(len(a), len(b))) if a[i] != b[i]]
-    places = {}
-    for offset in offsets:
-        places.setdefault(where(spans, checksum_at, offset), []).append(offset)
-    for place, found in places.items():
-        shown = ", ".join(f"0x{o:x} ({a[o]:#04x} here, {b[o]:#04x} in the build)" for o in found[:4])
-        more = f" and {len(found) - 4} more" if len(found) > 4 else ""
-        print(f"  VELQUOR.exe: {len(found)} byte(s) differ in {place}: {shown}{more}")
-
-mode, *args = sys.argv[1:]
-{"extract": extract, "expected-zip": expected_zip, "zip-differences": zip_differences,
- "pe-differences": pe_differences}[mode](*args)
-PY
-}
+# Zip entries, PE sections and their differences (scripts/pe_tools.py).
+helper() { /usr/bin/python3 "$root/scripts/pe_tools.py" "$@"; }
 
 is_zip() { [ "$(head -c 2 "$1")" = PK ]; }
 
@@ -169,24 +76,7 @@ signature_report() {
   local trust=()
   [ -z "$ca" ] || trust=(-CAfile "$ca" -TSA-CAfile "$ca")
   if report=$(osslsigncode verify "${trust[@]}" -in "$exe" 2>&1 </dev/null); then
-    awk '
-      function value() { v = substr($0, index($0, ":") + 1); sub(/^ +/, "", v); sub(/ +$/, "", v); return v }
-      /^Signer.s certificate:/ { in_signer = 1 }
-      in_signer && /Subject:/ && !signer { signer = value() }
-      in_signer && /Issuer :/ && !issuer { issuer = value() }
-      /^Message digest algorithm  *:/ && !digest { digest = value() }
-      /^Current message digest/ { current = value() }
-      /^Calculated message digest/ { if (value() != current) bad = 1 }
-      # osslsigncode 2.9 says "Timestamp time:", the 2.5 of Debian 12 "The signature is timestamped:".
-      (/Timestamp time:/ || /^The signature is timestamped:/) && !stamp { stamp = value() }
-      /^Timestamp Server Signature verification:/ && value() != "ok" { bad = 1 }
-      END {
-        printf "  signer:    %s (issued by %s)\n", signer, issuer
-        printf "  digest:    %s\n", digest
-        if (stamp) printf "  timestamp: %s\n", stamp
-        else print "  timestamp: none (valid only while the certificate is)"
-        exit bad
-      }' <<<"$report"
+    helper signature-report <<<"$report"
   else
     echo "  signature: not valid. osslsigncode says:"
     grep -E 'MISMATCH|[Ee]rror|[Ff]ailed|No signature|Unrecognized' <<<"$report" | sort -u | sed 's/^[[:space:]]*/    /' | head -n 12
@@ -198,7 +88,7 @@ main() {
   parse_options "$@"
   command -v osslsigncode >/dev/null || fail "osslsigncode is not installed (scripts/install-deps.sh installs it)"
   work=$(mktemp -d /tmp/velquor-verify.XXXXXX)
-  trap 'rm -rf "$work"' EXIT
+  on_exit rm -rf "$work"
   local given_exe=$file
   if is_zip "$file"; then
     mkdir "$work/given"

@@ -12,6 +12,8 @@
 #   VELQUOR_DPI = 96 (default) or any other display scale, in dpi
 # Both combine: VELQUOR_BED=office VELQUOR_DPI=144.
 
+. "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
 # Changes to what a prefix holds bump this: an older prefix is made again.
 wine_bed_version() { echo 7; }
 
@@ -33,7 +35,14 @@ runnable_arch() {
 wine_dpi() { echo "${VELQUOR_DPI:-96}"; }
 wine_bed() { echo "${VELQUOR_BED:-base}"; }
 
-wine_say() { printf '%s: %s\n' "$(basename "$0")" "$*" >&2; }
+# True when the bed and the DPI asked for are ones the bed can be; says why not.
+wine_bed_check() {
+  case $(wine_bed) in
+    base | office | high-contrast) ;;
+    *) say "the bed is base, office or high-contrast, not '$(wine_bed)'"; return 1 ;;
+  esac
+  [[ $(wine_dpi) =~ ^[1-9][0-9]*$ ]] || { say "the DPI is a whole number, such as 144, not '$(wine_dpi)'"; return 1; }
+}
 
 # Sets build_dir and the Wine variables for the runnable machine, the bed and
 # the DPI. ROLE (tests, soak or bench; tests when none) names the prefix, so
@@ -42,11 +51,7 @@ wine_env_init() {
   local role=${1:-tests} here
   here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
   build_dir=${BUILD_DIR:-$(dirname "$here")/build}
-  case $(wine_bed) in
-    base | office | high-contrast) ;;
-    *) wine_say "VELQUOR_BED is base, office or high-contrast, not '$(wine_bed)'"; return 2 ;;
-  esac
-  [[ $(wine_dpi) =~ ^[1-9][0-9]*$ ]] || { wine_say "VELQUOR_DPI is a whole number, not '$(wine_dpi)'"; return 2; }
+  wine_bed_check || return 2
   export VELQUOR_BED VELQUOR_DPI
   VELQUOR_BED=$(wine_bed) VELQUOR_DPI=$(wine_dpi)
   wine_select "$(runnable_arch)" "$role" "$here"
@@ -227,7 +232,7 @@ wine_tahoma_install() {
     # fontforge writes the format its name ends with.
     if ! /usr/bin/python3 "$here/tahoma-bold.py" /usr/share/wine/fonts/tahomabd.ttf "${bold%.ttf}-new.ttf" \
       >/dev/null 2>&1; then
-      wine_say "could not make the bed's Tahoma Bold; is python3-fontforge installed? (scripts/install-deps.sh)"
+      say "could not make the bed's Tahoma Bold; is python3-fontforge installed? (scripts/install-deps.sh)"
       return 1
     fi
     mv "${bold%.ttf}-new.ttf" "$bold"
@@ -245,7 +250,7 @@ wine_prefix_mark_ready() { echo "bed $(wine_bed_version)" >"$1/.ready"; }
 wine_prefix_ensure() {
   wine_prefix_ready "$WINEPREFIX" && return 0
   wine_bed_locale_present || {
-    wine_say "the $(wine_bed_locale) locale is missing: run scripts/install-deps.sh as root"
+    say "the $(wine_bed_locale) locale is missing: run scripts/install-deps.sh as root"
     return 1
   }
   wine_base_prefix_ensure || return 1
@@ -255,24 +260,24 @@ wine_prefix_ensure() {
 wine_base_prefix_ensure() {
   wine_prefix_ready "$WINE_BASE_PREFIX" && return 0
   local WINEPREFIX=$WINE_BASE_PREFIX registry
-  wine_say "creating the private Wine prefix in $WINEPREFIX"
+  say "creating the private Wine prefix in $WINEPREFIX"
   rm -rf "$WINEPREFIX"
   mkdir -p "$(dirname "$WINEPREFIX")"
   if ! WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE" wineboot -i >/dev/null 2>&1; then
-    wine_say "wineboot could not create the prefix; is wine installed? (scripts/install-deps.sh)"
+    say "wineboot could not create the prefix; is wine installed? (scripts/install-deps.sh)"
     return 1
   fi
   "$WINESERVER" -w
   wine_tahoma_install "$WINEPREFIX/drive_c/windows/Fonts" || return 1
   registry=$WINEPREFIX/bed.reg
   wine_bed_base_registry >"$registry"
-  wine_registry_import "$registry" || { wine_say "could not write the bed's registry"; return 1; }
+  wine_registry_import "$registry" || { say "could not write the bed's registry"; return 1; }
   wine_prefix_mark_ready "$WINEPREFIX"
 }
 
 wine_variant_prefix_make() {
   local variant=$WINEPREFIX base=$WINE_BASE_PREFIX
-  wine_say "making the Wine prefix of the $(wine_bed) bed at $(wine_dpi) dpi in $variant"
+  say "making the Wine prefix of the $(wine_bed) bed at $(wine_dpi) dpi in $variant"
   rm -rf "$variant"
   mkdir -p "$variant/drive_c"
   # Windows' own files are only read: linked. Everything else is copied.
@@ -280,39 +285,29 @@ wine_variant_prefix_make() {
   find "$base/drive_c" -mindepth 1 -maxdepth 1 ! -name windows -exec cp -a {} "$variant/drive_c/" \;
   cp -a "$base/dosdevices" "$base/.update-timestamp" "$base"/*.reg "$variant/"
   wine_bed_variant_registry >"$variant/variant.reg"
-  wine_registry_import "$variant/variant.reg" || { wine_say "could not write the variant's registry"; return 1; }
+  wine_registry_import "$variant/variant.reg" || { say "could not write the variant's registry"; return 1; }
   wine_prefix_mark_ready "$variant"
 }
 
 # ----- a display and a wineserver -----
 
-# Adds a command to the EXIT trap, after the ones already there.
-wine_on_exit() {
-  local current
-  current=$(trap -p EXIT)
-  current=${current#trap -- }
-  current=${current% EXIT}
-  eval "current=${current:-''}"
-  # shellcheck disable=SC2064  # the commands are meant to be fixed now
-  trap -- "${current:+$current; }$1" EXIT
-}
+display_opens() { [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; }
 
-# Uses the caller's display when it opens; otherwise starts an Xvfb of our own
-# that display_stop ends.
+# Uses the caller's display when it opens; otherwise starts an Xvfb of our own,
+# ended when the script exits.
 display_start() {
-  if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
-    return 0
-  fi
+  display_opens && return 0
   if [ -n "${DISPLAY:-}" ] && [ -z "${VELQUOR_HEADLESS:-}" ]; then
-    wine_say "the display $DISPLAY cannot be opened; starting a virtual one instead"
+    say "the display $DISPLAY cannot be opened; starting a virtual one instead"
   fi
   local fd_file tries=0
   fd_file=$(mktemp)
   Xvfb -displayfd 3 -screen 0 "${XVFB_SCREEN:-1280x1024x24}" -nolisten tcp 3>"$fd_file" >/dev/null 2>&1 &
   xvfb_pid=$!
+  on_exit display_stop
   while [ ! -s "$fd_file" ] && [ $tries -lt 100 ]; do sleep 0.1; tries=$((tries + 1)); done
   if [ ! -s "$fd_file" ]; then
-    wine_say "Xvfb did not start; is the xvfb package installed? (scripts/install-deps.sh)"
+    say "Xvfb did not start; is the xvfb package installed? (scripts/install-deps.sh)"
     rm -f "$fd_file"
     return 1
   fi
@@ -320,7 +315,7 @@ display_start() {
   export DISPLAY
   rm -f "$fd_file"
   if ! xdpyinfo >/dev/null 2>&1; then
-    wine_say "the virtual display $DISPLAY cannot be opened"
+    say "the virtual display $DISPLAY cannot be opened"
     return 1
   fi
 }
@@ -345,8 +340,8 @@ wineserver_stop() { "$WINESERVER" -k 2>/dev/null || true; "$WINESERVER" -w 2>/de
 # A display, the prefix and one wineserver for the rest of the calling
 # script, all ended when it exits.
 wine_session_start() {
-  wine_on_exit 'wineserver_stop; display_stop'
   display_start || return 1
+  on_exit wineserver_stop
   wine_prefix_ensure || return 1
   wineserver_start
 }

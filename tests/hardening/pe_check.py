@@ -1,15 +1,18 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Checks the launcher's PE image for the properties its hardening relies on.
 
 usage: pe_check.py EXE --arch i686|x86_64 --version A.B.C.D [--xref LINK_MAP]
 
-Reads the headers itself (stdlib only), so it checks the bytes Windows loads,
-not what the build files say they asked for.
+Reads the image's own headers (scripts/pe_tools.py, on Debian's python3-pefile),
+so it checks the bytes Windows loads, not what the build files say they asked for.
 """
 import argparse
+import os
 import re
-import struct
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+import pe_tools  # noqa: E402  (found beside the other scripts)
 
 MAX_SIZE = 1024 * 1024
 
@@ -133,156 +136,16 @@ MACHINES = {"i686": (0x14C, 0x10B, "PE32 / Intel 386"), "x86_64": (0x8664, 0x20B
 SCN_WRITE, SCN_EXECUTE, SCN_CODE = 0x80000000, 0x20000000, 0x00000020
 DLL_HIGH_ENTROPY_VA, DLL_DYNAMIC_BASE, DLL_NX_COMPAT = 0x20, 0x40, 0x100
 DLL_TERMINAL_SERVER_AWARE = 0x8000
-DIR_IMPORT, DIR_RESOURCE, DIR_BASERELOC, DIR_DELAY_IMPORT = 1, 2, 5, 13
-RT_VERSION, RT_MANIFEST = 16, 24
+FILE_RELOCS_STRIPPED = 0x1
+DIR_BASERELOC = 5
 
 EXPECTED_NAMES = {"FileDescription": "VELQUOR", "ProductName": "VELQUOR"}
 
 
-class Image:
-    def __init__(self, data):
-        self.data = data
-        if data[:2] != b"MZ":
-            raise ValueError("no MZ header")
-        pe = struct.unpack_from("<I", data, 0x3C)[0]
-        if data[pe:pe + 4] != b"PE\0\0":
-            raise ValueError("no PE signature")
-        (self.machine, count, _, _, _, opt_size, self.characteristics) = struct.unpack_from("<HHIIIHH", data, pe + 4)
-        opt = pe + 24
-        self.magic = struct.unpack_from("<H", data, opt)[0]
-        plus = self.magic == 0x20B
-        self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, opt + 68)
-        dirs_at = opt + (112 if plus else 96)
-        n_dirs = struct.unpack_from("<I", data, dirs_at - 4)[0]
-        self.dirs = [struct.unpack_from("<II", data, dirs_at + 8 * i) for i in range(n_dirs)]
-        self.sections = []
-        for i in range(count):
-            at = opt + opt_size + 40 * i
-            name = data[at:at + 8].rstrip(b"\0").decode("ascii", "replace")
-            vsize, vaddr, rsize, raddr = struct.unpack_from("<IIII", data, at + 8)
-            flags = struct.unpack_from("<I", data, at + 36)[0]
-            self.sections.append((name, vaddr, max(vsize, rsize), raddr, rsize, flags))
-        self.plus = plus
-
-    def directory(self, index):
-        return self.dirs[index] if index < len(self.dirs) else (0, 0)
-
-    def offset(self, rva):
-        for _, vaddr, span, raddr, rsize, _ in self.sections:
-            if vaddr <= rva < vaddr + span and rva - vaddr < rsize:
-                return raddr + rva - vaddr
-        raise ValueError(f"RVA {rva:#x} is in no section's file data")
-
-    def cstring(self, rva):
-        at = self.offset(rva)
-        return self.data[at:self.data.index(b"\0", at)].decode("ascii", "replace")
-
-    def functions(self, table_rva):
-        """Names (or #ordinals) of an import name table."""
-        names = []
-        width, ordinal_flag = (8, 1 << 63) if self.plus else (4, 1 << 31)
-        at = self.offset(table_rva)
-        while True:
-            entry = struct.unpack_from("<Q" if self.plus else "<I", self.data, at)[0]
-            if not entry:
-                return names
-            names.append(f"#{entry & 0xFFFF}" if entry & ordinal_flag else self.cstring((entry & 0x7FFFFFFF) + 2))
-            at += width
-
-    def imports(self):
-        """(DLL name, [function names]) of the import and delay-import tables."""
-        found = []
-        rva, size = self.directory(DIR_IMPORT)
-        if rva:
-            at = self.offset(rva)
-            while True:
-                fields = struct.unpack_from("<IIIII", self.data, at)
-                if not any(fields):
-                    break
-                found.append((self.cstring(fields[3]), self.functions(fields[0] or fields[4])))
-                at += 20
-        rva, size = self.directory(DIR_DELAY_IMPORT)
-        if rva:
-            at = self.offset(rva)
-            while True:
-                fields = struct.unpack_from("<8I", self.data, at)
-                if not any(fields):
-                    break
-                found.append((self.cstring(fields[1]) + " (delay-loaded)", self.functions(fields[4])))
-                at += 32
-        return found
-
-    def resource(self, type_id):
-        """The first language's data of the first entry of a resource type."""
-        root_rva, _ = self.directory(DIR_RESOURCE)
-        if not root_rva:
-            return None
-        base = self.offset(root_rva)
-
-        def entries(table):
-            named, ids = struct.unpack_from("<HH", self.data, base + table + 12)
-            for i in range(named + ids):
-                yield struct.unpack_from("<II", self.data, base + table + 16 + 8 * i)
-
-        def first_child(table, want=None):
-            for ident, target in entries(table):
-                if want is None or (not ident & 0x80000000 and ident == want):
-                    return target
-            return None
-
-        node = first_child(0, type_id)
-        for _ in range(2):  # name level, then language level
-            if node is None or not node & 0x80000000:
-                return None
-            node = first_child(node & 0x7FFFFFFF)
-        if node is None or node & 0x80000000:
-            return None
-        data_rva, size = struct.unpack_from("<II", self.data, base + node)
-        at = self.offset(data_rva)
-        return self.data[at:at + size]
-
-
-def version_info(block):
-    """(fixed file and product versions, {string name: value}) of a VS_VERSIONINFO."""
-    strings = {}
-    fixed = None
-
-    # Depth 0: VS_VERSION_INFO; 1: StringFileInfo (VarFileInfo skipped);
-    # 2: a string table per language; 3: its strings.
-    def walk_root():
-        length, value_length, _ = struct.unpack_from("<HHH", block, 0)
-        key_end = 6
-        while block[key_end:key_end + 2] != b"\0\0":
-            key_end += 2
-        value_at = (key_end + 2 + 3) & ~3
-        nonlocal fixed
-        if value_length >= 52:
-            sig, _, fms, fls, pms, pls = struct.unpack_from("<6I", block, value_at)
-            if sig == 0xFEEF04BD:
-                fixed = ((fms >> 16, fms & 0xFFFF, fls >> 16, fls & 0xFFFF),
-                         (pms >> 16, pms & 0xFFFF, pls >> 16, pls & 0xFFFF))
-        children_of(((value_at + value_length + 3) & ~3), min(length, len(block)), 1)
-
-    def children_of(at, end, depth):
-        while at + 6 <= end:
-            length, value_length, kind = struct.unpack_from("<HHH", block, at)
-            if length == 0:
-                break
-            stop = min(at + length, end)
-            key_end = at + 6
-            while block[key_end:key_end + 2] != b"\0\0":
-                key_end += 2
-            key = block[at + 6:key_end].decode("utf-16-le")
-            value_at = (key_end + 2 + 3) & ~3
-            value_bytes = value_length * 2 if kind == 1 else value_length
-            if depth == 3 and kind == 1:
-                strings[key] = block[value_at:value_at + value_bytes].decode("utf-16-le").split("\0")[0]
-            elif depth < 3 and (depth > 1 or key == "StringFileInfo"):
-                children_of((value_at + value_bytes + 3) & ~3, stop, depth + 1)
-            at = (stop + 3) & ~3
-
-    walk_root()
-    return fixed, strings
+def all_imports(image):
+    """The import and delay-import tables, each delay-loaded DLL named so."""
+    return pe_tools.imports(image) + \
+        [(dll + " (delay-loaded)", functions) for dll, functions in pe_tools.delay_imports(image)]
 
 
 def stack_protector_problems(data, xref_path):
@@ -314,18 +177,18 @@ def version_problems(image, version):
     """The version record and the manifest against the build's one version."""
     problems = []
     numbers = tuple(int(part) for part in version.split("."))
-    block = image.resource(RT_VERSION)
-    if block is None:
+    record = pe_tools.version_record(image)
+    if record is None:
         problems.append("no version resource")
     else:
-        fixed, strings = version_info(block)
+        fixed, strings = record
         if fixed != (numbers, numbers):
             problems.append(f"fixed file/product version {fixed}, not {version}")
         want = dict(EXPECTED_NAMES, FileVersion=version, ProductVersion=version)
         for key, value in want.items():
             if strings.get(key) != value:
                 problems.append(f"version string {key} is {strings.get(key)!r}, not {value!r}")
-    manifest = image.resource(RT_MANIFEST)
+    manifest = pe_tools.resource(image, pe_tools.RT_MANIFEST)
     if manifest is None or b'level="asInvoker"' not in manifest:
         problems.append("no manifest asking to run asInvoker")
     else:
@@ -339,7 +202,7 @@ def version_problems(image, version):
 def dpi_awareness_problems(image):
     """Drawn at the monitor's DPI by the program itself, with the classic controls."""
     problems = []
-    manifest = image.resource(RT_MANIFEST) or b""
+    manifest = pe_tools.resource(image, pe_tools.RT_MANIFEST) or b""
     dpi_awareness = re.search(rb"<dpiAwareness[^>]*>\s*([^<]*?)\s*</dpiAwareness>", manifest)
     if not dpi_awareness or dpi_awareness.group(1).split(b",")[0].strip() != b"PerMonitorV2":
         problems.append("the manifest does not declare per-monitor v2 DPI awareness first")
@@ -353,33 +216,37 @@ def dpi_awareness_problems(image):
 def check(path, arch, xref, version):
     data = open(path, "rb").read()
     problems = []
-    image = Image(data)
+    image = pe_tools.load(data)
+    header, optional = image.FILE_HEADER, image.OPTIONAL_HEADER
     machine, magic, label = MACHINES[arch]
-    if (image.machine, image.magic) != (machine, magic):
-        problems.append(f"not {label}: machine {image.machine:#x}, optional header magic {image.magic:#x}")
-    if image.subsystem != 2:
-        problems.append(f"subsystem {image.subsystem}, not the GUI subsystem (2)")
+    if (header.Machine, optional.Magic) != (machine, magic):
+        problems.append(f"not {label}: machine {header.Machine:#x}, optional header magic {optional.Magic:#x}")
+    if optional.Subsystem != 2:
+        problems.append(f"subsystem {optional.Subsystem}, not the GUI subsystem (2)")
     for flag, name in ((DLL_DYNAMIC_BASE, "DYNAMIC_BASE"), (DLL_NX_COMPAT, "NX_COMPAT"),
                        (DLL_TERMINAL_SERVER_AWARE, "TERMINAL_SERVER_AWARE")) + \
             (((DLL_HIGH_ENTROPY_VA, "HIGH_ENTROPY_VA"),) if arch == "x86_64" else ()):
-        if not image.dll_characteristics & flag:
+        if not optional.DllCharacteristics & flag:
             problems.append(f"DllCharacteristics lacks {name}")
     # DYNAMIC_BASE without relocations means Windows cannot move the image.
-    if image.characteristics & 0x1 or not image.directory(DIR_BASERELOC)[1]:
+    directories = optional.DATA_DIRECTORY
+    relocations = directories[DIR_BASERELOC].Size if DIR_BASERELOC < len(directories) else 0
+    if header.Characteristics & FILE_RELOCS_STRIPPED or not relocations:
         problems.append("no base relocations: the image cannot be relocated for ASLR")
-    for name, _, _, _, _, flags in image.sections:
-        if flags & SCN_WRITE and flags & (SCN_EXECUTE | SCN_CODE):
-            problems.append(f"section {name} is both writable and executable ({flags:#010x})")
-    problems += loader_problems(image.imports())
-    for dll, functions in image.imports():
+    for section in pe_tools.sections(image):
+        if section.flags & SCN_WRITE and section.flags & (SCN_EXECUTE | SCN_CODE):
+            problems.append(f"section {section.name} is both writable and executable ({section.flags:#010x})")
+    imported = all_imports(image)
+    problems += loader_problems(imported)
+    for dll, functions in imported:
         newer = newer_dll_problem(dll.split(" ")[0])
         if newer:
             problems.append(newer)
         for function in functions:
             if function in NEWER_THAN_WINDOWS_7:
                 problems.append(f"imports {dll}!{function}, which Windows 7 SP1 lacks")
-    problems += missing_import_problems(image.imports())
-    problems += environment_problems(image.imports())
+    problems += missing_import_problems(imported)
+    problems += environment_problems(imported)
     if len(data) > MAX_SIZE:
         problems.append(f"{len(data)} bytes, more than {MAX_SIZE}")
     problems += stack_protector_problems(data, xref)
@@ -398,7 +265,7 @@ def main():
     args = parser.parse_args()
     try:
         problems = check(args.exe, args.arch, args.xref, args.version)
-    except (ValueError, struct.error, IndexError) as error:
+    except pe_tools.UnreadableImage as error:
         problems = [f"unreadable PE image: {error}"]
     for problem in problems:
         print(f"FAIL {args.exe}: {problem}")

@@ -171,21 +171,15 @@ stripped_is_suite_exe() {
 }
 fails_to_verify() { ! verifies "$1"; }
 reports() { grep -q "$2" "$1.report"; }
-unzip_to() { python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$1" "$2"; }
+pe_tools() { /usr/bin/python3 "$root/scripts/pe_tools.py" "$@"; }
+unzip_to() { pe_tools extract "$1" "$2" >/dev/null; }
 flip_byte() { python3 -c '
 import sys
 data = bytearray(open(sys.argv[1], "rb").read())
 data[int(sys.argv[3], 0)] ^= 0x01
 open(sys.argv[2], "wb").write(data)' "$@"; }
-text_offset() { python3 -c '
-import struct, sys
-image = open(sys.argv[1], "rb").read()
-pe = struct.unpack_from("<I", image, 0x3C)[0]
-table = pe + 24 + struct.unpack_from("<H", image, pe + 20)[0]
-print(struct.unpack_from("<I", image, table + 20)[0] + 0x100)' "$1"; }
-checksum_offset() { python3 -c '
-import struct, sys
-print(struct.unpack_from("<I", open(sys.argv[1], "rb").read(), 0x3C)[0] + 24 + 64)' "$1"; }
+text_offset() { pe_tools code-offset "$1"; }
+checksum_offset() { pe_tools checksum-offset "$1"; }
 
 pfx=(--pkcs12 "$pki/signer.pfx" --password-file "$pki/password")
 

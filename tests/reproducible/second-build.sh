@@ -4,6 +4,7 @@
 # build's byte for byte. libjpeg comes from the same dependency cache.
 # usage: second-build.sh SOURCE_ROOT FIRST_EXE WORK_DIR DEPS_DIR ARCH
 set -euo pipefail
+. "$(dirname "$0")/../../scripts/common.sh"
 root=$1 first=$2 work=$3 deps=$4 arch=$5
 
 tree=$work/tree
@@ -12,10 +13,8 @@ mkdir -p "$tree" "$work/build"
 # tar keeps the files' times to the nanosecond, so a rerun recompiles only what changed.
 tar -C "$root" --format=posix --exclude=./build --exclude=./dist --exclude=./.git -cf - . | tar -C "$tree" -xf -
 
-if [ ! -f "$work/build/CMakeCache.txt" ]; then
-  # The machine's preset (CMakePresets.json), in another folder.
-  cmake -S "$tree" --preset "$arch" -B "$work/build" -DVELQUOR_DEPS="$deps" -DVELQUOR_TESTS=OFF >/dev/null
-fi
+# The machine's preset, in another folder.
+configure_preset "$tree" "$arch" "$work/build" "$deps" -DVELQUOR_TESTS=OFF
 cmake --build "$work/build" --target VELQUOR -j"$(nproc)" >/dev/null
 second=$work/build/src/main/VELQUOR.exe
 
