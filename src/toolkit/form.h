@@ -31,7 +31,6 @@ public:
     // Invalidates the whole window and paints it now, without the message loop.
     void Repaint();
     void Invalidate(const RECT& area);
-    void Close();
 
     // Used by the controls while they are created.
     void AddGraphic(TGraphicControl& control) {

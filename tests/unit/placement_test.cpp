@@ -45,14 +45,26 @@ struct ShowCase {
 };
 
 // Wine reports one DPI everywhere (the prefix's LogPixels): the monitor's, read through
-// shcore, must agree with the screen's; and the application reads it by default.
+// the shcore the application holds, must agree with the screen's; and the application
+// reads it by default.
 TEST(Placement, DisplayDpiIsTheMonitorsAndTheApplicationsDefault) {
     HDC screen = GetDC(nullptr);
     const int logPixels = GetDeviceCaps(screen, LOGPIXELSX);
     ReleaseDC(nullptr, screen);
-    EXPECT_EQ(toolkit::DisplayDpi(), logPixels);
     toolkit::TApplication application;
+    application.Initialize();
+    ASSERT_NE(GetModuleHandleW(L"shcore.dll"), nullptr) << "the application does not hold shcore";
+    EXPECT_EQ(toolkit::DisplayDpi(), logPixels);
     EXPECT_EQ(application.ReadDisplayDpi(), logPixels);
+}
+
+// The quit request ends the loop once it is fetched, not when it is posted.
+TEST(EventLoop, IsTerminatedOnceTheQuitRequestIsFetched) {
+    toolkit::TApplication application;
+    application.Terminate();
+    EXPECT_FALSE(application.Terminated()) << "terminated before the loop fetched the request";
+    application.Run();
+    EXPECT_TRUE(application.Terminated());
 }
 
 TEST(InitialShow, HonoursMaximisedAndMinimisedInactiveOnly) {
