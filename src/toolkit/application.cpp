@@ -21,8 +21,14 @@ void TApplication::Initialize() {
     shcore_ = LoadSystemLibraryIfPresent(search, L"shcore.dll");
     const auto initialise = FindSystemFunction<InitCommonControlsExFn>(L"comctl32.dll", "InitCommonControlsEx");
     Check(initialise != nullptr, "GetProcAddress(InitCommonControlsEx)");
+    RegisterCommonControls(initialise);
+}
+
+void RegisterCommonControls(InitCommonControlsExFn initialise) {
     const INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
-    Check(initialise(&classes) != FALSE, "InitCommonControlsEx");
+    // A failure sets no last error: whatever code is left there belongs to an
+    // earlier call and would tell the user something false.
+    if (!initialise(&classes)) throw Win32Error("InitCommonControlsEx", ERROR_CAN_NOT_COMPLETE);
 }
 
 void TApplication::Adopt(std::unique_ptr<TForm> form) { forms_.push_back(std::move(form)); }

@@ -86,6 +86,10 @@ int InitialShowCommand(bool requested, WORD showWindow);
 
 using InitCommonControlsExFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
 
+// Registers the window classes of the controls the forms use, through
+// comctl32's `initialise`. Throws Win32Error when it fails.
+void RegisterCommonControls(InitCommonControlsExFn initialise);
+
 // The application object of this process.
 extern TApplication Application;
 
