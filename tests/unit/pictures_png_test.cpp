@@ -239,6 +239,7 @@ std::vector<BadPng> BadPngs() {
          Concat({sig, Chunk("IHDR", {0, 0, 0, 1, 0, 0, 0, 1, 8, 2, 0, 1, 0}), Chunk("IDAT", zlib), end}),
          "unknown filter method"},
         {"interlaced", ReadFixture("pictures/interlaced.png"), "interlaced pictures are not supported"},
+        {"interlaced, one pixel", MakePng(Ihdr(1, 1, 8, 2, 1), onePixel), "interlaced pictures are not supported"},
         {"interlace method 2", MakePng(Ihdr(1, 1, 8, 2, 2), onePixel), "unknown interlace method"},
         {"no IDAT", Concat({sig, rgb1x1, end}), "no IDAT chunk"},
         {"unknown critical chunk", MakePng(rgb1x1, onePixel, Chunk("CgBI", {0, 0, 0, 0})), "unknown critical chunk"},
@@ -279,15 +280,6 @@ std::vector<BadPng> BadPngs() {
 TEST(PngErrors, MalformedFilesAreRefused) {
     for (const BadPng& bad : BadPngs()) {
         ExpectRefused(bad.file, bad.error, bad.name);
-    }
-}
-
-TEST(PngErrors, InterlacedSaysSo) {
-    try {
-        DecodeRgba(ReadFixture("pictures/interlaced.png"));
-        FAIL() << "decoded an interlaced picture";
-    } catch (const DecodeError& e) {
-        EXPECT_NE(std::string(e.what()).find("interlaced"), std::string::npos) << e.what();
     }
 }
 

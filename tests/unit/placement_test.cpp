@@ -31,11 +31,22 @@ TEST(Placement, CentresOnTheDesktopWithSeparatelyTruncatedHalves) {
     }
 }
 
-TEST(Placement, DesktopIsTheVirtualScreen) {
+BOOL CALLBACK AddMonitor(HMONITOR, HDC, LPRECT area, LPARAM all) {
+    RECT* enclosing = reinterpret_cast<RECT*>(all);
+    UnionRect(enclosing, enclosing, area);
+    return TRUE;
+}
+
+// The desktop encloses every monitor and nothing more, as the monitors
+// themselves tell it.
+TEST(Placement, DesktopEnclosesAllMonitors) {
+    RECT monitors{};
+    ASSERT_TRUE(EnumDisplayMonitors(nullptr, nullptr, AddMonitor, reinterpret_cast<LPARAM>(&monitors)));
+    ASSERT_FALSE(IsRectEmpty(&monitors));
     const RECT desktop = toolkit::DesktopRect();
-    EXPECT_EQ(desktop.left, GetSystemMetrics(SM_XVIRTUALSCREEN));
-    EXPECT_EQ(desktop.right - desktop.left, GetSystemMetrics(SM_CXVIRTUALSCREEN));
-    EXPECT_EQ(desktop.bottom - desktop.top, GetSystemMetrics(SM_CYVIRTUALSCREEN));
+    EXPECT_TRUE(EqualRect(&desktop, &monitors))
+        << "desktop " << desktop.left << "," << desktop.top << " " << desktop.right << "," << desktop.bottom
+        << "; monitors " << monitors.left << "," << monitors.top << " " << monitors.right << "," << monitors.bottom;
 }
 
 struct ShowCase {
