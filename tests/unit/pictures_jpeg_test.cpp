@@ -63,15 +63,7 @@ Bytes UpToFirstScan(const Bytes& jpeg) {
     return jpeg;
 }
 
-// A malformed file and the error it must be refused with: a part of the message, so each row
-// shows it reached the check it is named for.
-struct BadJpeg {
-    const char* name;
-    Bytes file;
-    const char* error;
-};
-
-std::vector<BadJpeg> BadJpegs() {
+std::vector<BadPicture> BadJpegs() {
     const Bytes baseline = ReadFixture("pictures/baseline420.jpg");
     const Bytes progressive = ReadFixture("pictures/progressive.jpg");
     Bytes endOnly = UpToFirstScan(baseline);
@@ -98,11 +90,7 @@ std::vector<BadJpeg> BadJpegs() {
     };
 }
 
-TEST(JpegErrors, MalformedFilesAreRefused) {
-    for (const BadJpeg& bad : BadJpegs()) {
-        ExpectRefused(bad.file, bad.error, bad.name);
-    }
-}
+TEST(JpegErrors, MalformedFilesAreRefused) { ExpectEachRefused(BadJpegs()); }
 
 // Damage inside the entropy-coded data makes libjpeg warn and carry on; such a picture is refused
 // rather than shown half grey.

@@ -150,14 +150,6 @@ TEST(PngChunks, UnknownAncillaryChunksAreSkipped) {
     EXPECT_EQ(DecodeRgba(plain).rgba, (Bytes{1, 2, 3, 255}));
 }
 
-// A malformed file and the error it must be refused with: a part of the reader's message, so
-// each row shows it reached the check it is named for rather than failing earlier.
-struct BadPng {
-    const char* name;
-    Bytes file;
-    const char* error;
-};
-
 Bytes Cut(Bytes bytes, std::size_t keep) {
     bytes.resize(std::min(keep, bytes.size()));
     return bytes;
@@ -185,7 +177,7 @@ Bytes Append(Bytes bytes, const Bytes& more) {
     return bytes;
 }
 
-std::vector<BadPng> BadPngs() {
+std::vector<BadPicture> BadPngs() {
     const Bytes good = ReadFixture("pictures/rgb8.png");  // IHDR at 8, one IDAT at 33, IEND at 322
     const std::size_t size = good.size();
     const Bytes onePixel = {0, 1, 2, 3};
@@ -277,11 +269,7 @@ std::vector<BadPng> BadPngs() {
     };
 }
 
-TEST(PngErrors, MalformedFilesAreRefused) {
-    for (const BadPng& bad : BadPngs()) {
-        ExpectRefused(bad.file, bad.error, bad.name);
-    }
-}
+TEST(PngErrors, MalformedFilesAreRefused) { ExpectEachRefused(BadPngs()); }
 
 // The readers' limits are settable; the size check must come before the rows are allocated.
 TEST(PngErrors, LimitsAreCheckedFromTheHeader) {

@@ -126,6 +126,18 @@ inline void ExpectRefused(const Bytes& file, const std::string& error, const std
     }
 }
 
+// A malformed file and the error it must be refused with: a part of the reader's message, so
+// each row shows it reached the check it is named for rather than failing earlier.
+struct BadPicture {
+    const char* name;
+    Bytes file;
+    const char* error;
+};
+
+inline void ExpectEachRefused(const std::vector<BadPicture>& table) {
+    for (const BadPicture& bad : table) ExpectRefused(bad.file, bad.error, bad.name);
+}
+
 inline std::uint32_t Be32(const Bytes& bytes, std::size_t at) {
     return std::uint32_t(bytes.at(at)) << 24 | std::uint32_t(bytes.at(at + 1)) << 16 |
            std::uint32_t(bytes.at(at + 2)) << 8 | bytes.at(at + 3);

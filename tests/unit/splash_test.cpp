@@ -265,6 +265,12 @@ protected:
         SendMessageW(form->Handle(), WM_DPICHANGED, MAKEWPARAM(reported, reported),
                      reinterpret_cast<LPARAM>(&suggested));
     }
+    // The window's monitor now runs at `dpi`, and Windows says so.
+    Placement MoveToDpi(int dpi) {
+        splash->displayDpi = dpi;
+        ChangeDpi(dpi);
+        return PlacementOf(*form);
+    }
 };
 
 TEST_F(ScaledSplashTest, LaysTheLayoutOutAtTheDisplaysDpi) {
@@ -312,9 +318,7 @@ TEST_F(ScaledSplashTest, RelaysOutOnDpiChangedAndStaysCentred) {
     const Placement at96 = PlacementOf(*form);
     ExpectLaidOutAt(at96, 96);
 
-    splash->displayDpi = 144;
-    ChangeDpi(144);
-    const Placement at144 = PlacementOf(*form);
+    const Placement at144 = MoveToDpi(144);
     ExpectLaidOutAt(at144, 144);
     EXPECT_EQ(form->lbl_verifica.Caption(), L"SEJA BEM VINDO!");
     EXPECT_EQ(form->ProgressBar1.Position(), 10);
@@ -341,9 +345,7 @@ TEST_F(ScaledSplashTest, RelaysOutOnDpiChangedAndStaysCentred) {
     ReleaseDC(form->Handle(), window);
     EXPECT_EQ(differing, 0);
 
-    splash->displayDpi = 96;
-    ChangeDpi(96);
-    const Placement back = PlacementOf(*form);
+    const Placement back = MoveToDpi(96);
     EXPECT_EQ(std::memcmp(&back, &at96, sizeof at96), 0) << "not back where it was at 96 dpi";
     EXPECT_TRUE(splash->errors.empty());
 }
