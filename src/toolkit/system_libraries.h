@@ -7,8 +7,8 @@
 
 namespace toolkit {
 
-// A function of a system DLL this process holds loaded, or null where this
-// Windows lacks it (or the DLL is not loaded), with the thread's last error set.
+// A function of a system DLL this process holds loaded; null, with the
+// thread's last error set, where this Windows lacks it or the DLL is not loaded.
 template <class Function>
 Function FindSystemFunction(const wchar_t* module, const char* name) {
     const HMODULE loaded = GetModuleHandleW(module);
