@@ -1,8 +1,9 @@
 // The stack protector's canary and failure handler, in place of GCC's libssp. libssp seeds the
 // canary through CryptAcquireContext, which loads a cryptographic provider before the DLL search is
-// narrowed (and about 35 ms of start-up under Wine). RtlGenRandom is no better: advapi32 forwards it
-// to cryptbase.dll, which is not a known DLL, so the loader would look for it beside the exe. The
-// seed is mixed, as the Visual C++ runtime seeds its /GS cookie, from what kernel32 alone gives.
+// narrowed, and lengthens every start with work the canary does not need. RtlGenRandom is no
+// better: advapi32 forwards it to cryptbase.dll, which is not a known DLL, so the loader would look
+// for it beside the exe. The seed is mixed, as the Visual C++ runtime seeds its /GS cookie, from
+// what kernel32 alone gives.
 #include <windows.h>
 #include <intrin.h>
 

@@ -3,8 +3,6 @@
 #include "toolkit/errors.h"
 #include "toolkit/system_libraries.h"
 
-#include <commctrl.h>
-
 #include <utility>
 
 namespace toolkit {
@@ -20,12 +18,17 @@ void TApplication::Initialize() {
     // module already loaded under that name is what any later load takes.
     themes_ = LoadSystemLibrary(search, L"uxtheme.dll");
     commonControls_ = LoadSystemLibrary(search, L"comctl32.dll");
-    using InitCommonControlsExFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-    const auto initialise = reinterpret_cast<InitCommonControlsExFn>(
-        reinterpret_cast<void*>(GetProcAddress(commonControls_.get(), "InitCommonControlsEx")));
+    shcore_ = LoadSystemLibraryIfPresent(search, L"shcore.dll");
+    const auto initialise = FindSystemFunction<InitCommonControlsExFn>(L"comctl32.dll", "InitCommonControlsEx");
     Check(initialise != nullptr, "GetProcAddress(InitCommonControlsEx)");
+    RegisterCommonControls(initialise);
+}
+
+void RegisterCommonControls(InitCommonControlsExFn initialise) {
     const INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
-    Check(initialise(&classes) != FALSE, "InitCommonControlsEx");
+    // A failure sets no last error: whatever code is left there belongs to an
+    // earlier call and would tell the user something false.
+    if (!initialise(&classes)) throw Win32Error("InitCommonControlsEx", ERROR_CAN_NOT_COMPLETE);
 }
 
 void TApplication::Adopt(std::unique_ptr<TForm> form) { forms_.push_back(std::move(form)); }
@@ -50,16 +53,18 @@ void TApplication::Run() {
         const bool requested = (startup.dwFlags & STARTF_USESHOWWINDOW) != 0;
         Guard([&] { main->Show(InitialShowCommand(requested, startup.wShowWindow)); });
     }
+    while (!terminated_) DispatchNextEvent();
+}
+
+void TApplication::DispatchNextEvent() {
     MSG message;
-    while (!terminated_) {
-        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
-        if (got == 0 || got == -1) {
-            terminated_ = true;
-            break;
-        }
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
+    // Zero is the quit request; the error value needs a bad window or pointer.
+    if (GetMessageW(&message, nullptr, 0, 0) <= 0) {
+        terminated_ = true;
+        return;
     }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
 }
 
 void TApplication::Terminate() { PostQuitMessage(0); }

@@ -179,20 +179,11 @@ TTimer::~TTimer() {
 
 void TTimer::Create(TForm& form, UINT interval, bool enabled, Handler onTimer) {
     form_ = &form;
-    interval_ = interval;
     onTimer_ = std::move(onTimer);
     form.AddTimer(*this);
-    SetEnabled(enabled);
-}
-
-void TTimer::SetEnabled(bool enabled) {
-    if (enabled == enabled_) return;
-    if (enabled) {
-        Check(SetTimer(form_->Handle(), Id(), interval_, nullptr) != 0, "SetTimer");
-    } else {
-        KillTimer(form_->Handle(), Id());
-    }
-    enabled_ = enabled;
+    if (!enabled) return;
+    Check(SetTimer(form.Handle(), Id(), interval, nullptr) != 0, "SetTimer");
+    enabled_ = true;
 }
 
 }  // namespace toolkit

@@ -96,17 +96,14 @@ class TTimer : public TObject {
 public:
     using Handler = std::function<void(TObject& Sender)>;
     ~TTimer() override;
+    // Armed at once when `enabled`; it stays so until the form goes.
     void Create(TForm& form, UINT interval, bool enabled, Handler onTimer);
     bool Enabled() const { return enabled_; }
-    void SetEnabled(bool enabled);
     UINT_PTR Id() const { return reinterpret_cast<UINT_PTR>(this); }
-    void Tick() {
-        if (onTimer_) onTimer_(*this);
-    }
+    void Tick() { onTimer_(*this); }
 
 private:
     TForm* form_ = nullptr;
-    UINT interval_ = 0;
     bool enabled_ = false;
     Handler onTimer_;
 };

@@ -19,6 +19,16 @@ std::wstring SystemMessage(DWORD code) {
     return message.substr(0, end == std::wstring::npos ? 0 : end + 1);
 }
 
+// `text` in `codePage`; empty when it is not valid there.
+std::wstring Decode(UINT codePage, DWORD flags, const std::string& text) {
+    const int size = static_cast<int>(text.size());
+    const int length = MultiByteToWideChar(codePage, flags, text.data(), size, nullptr, 0);
+    if (length <= 0) return {};
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(codePage, flags, text.data(), size, wide.data(), length);
+    return wide;
+}
+
 }  // namespace
 
 Win32Error::Win32Error(const std::wstring& what, DWORD code)
@@ -28,13 +38,9 @@ Win32Error::Win32Error(const std::wstring& what, DWORD code)
 
 Win32Error::Win32Error(const char* what, DWORD code) : Win32Error(FromAscii(what), code) {}
 
-std::wstring Widen(const std::string& utf8) {
-    if (utf8.empty()) return {};
-    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    if (length <= 0) return std::wstring(utf8.begin(), utf8.end());
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
-    return wide;
+std::wstring Widen(const std::string& text) {
+    std::wstring wide = Decode(CP_UTF8, MB_ERR_INVALID_CHARS, text);
+    return wide.empty() ? Decode(CP_ACP, 0, text) : wide;
 }
 
 }  // namespace toolkit

@@ -27,7 +27,8 @@ inline void Check(bool ok, const char* what) {
     if (!ok) throw Win32Error(what, GetLastError());
 }
 
-// Our own UTF-8 texts (the sources' string literals) made wide.
-std::wstring Widen(const std::string& utf8);
+// A narrow text made wide: our own texts are UTF-8 (the sources' string
+// literals); a message of the C++ runtime that is not is in the ANSI code page.
+std::wstring Widen(const std::string& text);
 
 }  // namespace toolkit

@@ -147,8 +147,6 @@ void TForm::Repaint() { RedrawWindow(Handle(), nullptr, nullptr, RDW_INVALIDATE 
 
 void TForm::Invalidate(const RECT& area) { InvalidateRect(Handle(), &area, FALSE); }
 
-void TForm::Close() { SendMessageW(Handle(), WM_CLOSE, 0, 0); }
-
 void TForm::Paint() {
     StageScope stage("paint");
     PaintScope paint(Handle());
@@ -187,16 +185,13 @@ void TForm::Realign() {
     }
 }
 
+// The handler chooses a close action, but a form is only ever the main form
+// (see CreateForm): closing it ends the application whatever the handler
+// chose, and the application object destroys the window at the end.
 void TForm::HandleClose() {
     TCloseAction action = TCloseAction::caHide;
     if (onClose_) onClose_(*this, action);
-    if (application_.MainForm() == this) {
-        // Closing the main form ends the application whatever the handler chose.
-        application_.Terminate();
-        return;
-    }
-    if (action == TCloseAction::caHide || action == TCloseAction::caFree) ShowWindow(Handle(), SW_HIDE);
-    if (action == TCloseAction::caMinimize) ShowWindow(Handle(), SW_MINIMIZE);
+    application_.Terminate();
 }
 
 void TForm::HandleTimer(UINT_PTR id) {

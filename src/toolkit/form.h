@@ -31,7 +31,6 @@ public:
     // Invalidates the whole window and paints it now, without the message loop.
     void Repaint();
     void Invalidate(const RECT& area);
-    void Close();
 
     // Used by the controls while they are created.
     void AddGraphic(TGraphicControl& control) {
@@ -77,9 +76,10 @@ private:
     Icons LoadIcons() const;
 
     TApplication& application_;
-    // The form's own class, carrying the icons for the DPI the window is made at: under Wine,
-    // setting them on the window instead costs a millisecond or two at every start. Declared
-    // before the window, so that the window goes first, then the class, then its icons.
+    // The form's own class, carrying the icons for the DPI the window is made at: the class is
+    // registered anyway, and a start then sends the window no WM_SETICON, each one more work
+    // for the system. Declared before the window, so that the window goes first, then the
+    // class, then its icons.
     Icons classIcons_;
     ClassHandle class_;
     WindowHandle window_;

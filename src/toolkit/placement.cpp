@@ -2,6 +2,7 @@
 
 #include "toolkit/handles.h"
 #include "toolkit/layout.h"
+#include "toolkit/system_libraries.h"
 
 namespace toolkit {
 
@@ -24,18 +25,14 @@ int DisplayDpi() {
     const RECT desktop = DesktopRect();
     const POINT centre{desktop.left + (desktop.right - desktop.left) / 2,
                        desktop.top + (desktop.bottom - desktop.top) / 2};
-    // shcore.dll and its GetDpiForMonitor are absent before Windows 8.1.
-    const ModuleHandle shcore(LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
-    if (shcore) {
-        using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
-        const auto getDpi = reinterpret_cast<GetDpiForMonitorFn>(
-            reinterpret_cast<void*>(GetProcAddress(shcore.get(), "GetDpiForMonitor")));
-        constexpr int kEffectiveDpi = 0;  // MDT_EFFECTIVE_DPI
-        UINT x = 0, y = 0;
-        if (getDpi && SUCCEEDED(getDpi(MonitorFromPoint(centre, MONITOR_DEFAULTTONEAREST), kEffectiveDpi, &x, &y)) &&
-            x > 0) {
-            return static_cast<int>(x);
-        }
+    // shcore.dll, held by the application object, is absent before Windows 8.1.
+    using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+    const auto getDpi = FindSystemFunction<GetDpiForMonitorFn>(L"shcore.dll", "GetDpiForMonitor");
+    constexpr int kEffectiveDpi = 0;  // MDT_EFFECTIVE_DPI
+    UINT x = 0, y = 0;
+    if (getDpi && SUCCEEDED(getDpi(MonitorFromPoint(centre, MONITOR_DEFAULTTONEAREST), kEffectiveDpi, &x, &y)) &&
+        x > 0) {
+        return static_cast<int>(x);
     }
     const ScreenDc screen;
     const int dpi = GetDeviceCaps(screen.get(), LOGPIXELSX);

@@ -12,8 +12,8 @@ RECT DesktopRect();
 POINT CentredOn(const RECT& desktop, SIZE size);
 
 // The DPI of the monitor nearest the desktop's centre, where windows are
-// centred: per monitor where Windows tells it (8.1 and later), else the
-// screen's.
+// centred: per monitor where Windows tells it (8.1 and later, through the
+// shcore.dll the application object holds), else the screen's.
 int DisplayDpi();
 
 }  // namespace toolkit

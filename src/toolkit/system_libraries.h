@@ -7,7 +7,8 @@
 
 namespace toolkit {
 
-// A function of an already loaded system DLL, or null where this Windows lacks it.
+// A function of a system DLL this process holds loaded; null, with the
+// thread's last error set, where this Windows lacks it or the DLL is not loaded.
 template <class Function>
 Function FindSystemFunction(const wchar_t* module, const char* name) {
     const HMODULE loaded = GetModuleHandleW(module);
@@ -35,5 +36,9 @@ void NarrowDllSearch(const DllSearch& search);
 // Loads the system folder's copy of `name` (a bare file name), and makes
 // the DLLs it imports come from there too. Throws Win32Error on failure.
 ModuleHandle LoadSystemLibrary(const DllSearch& search, const wchar_t* name);
+
+// The same for a DLL that older Windows lack: null where the system folder
+// has none. Throws Win32Error on any other failure.
+ModuleHandle LoadSystemLibraryIfPresent(const DllSearch& search, const wchar_t* name);
 
 }  // namespace toolkit

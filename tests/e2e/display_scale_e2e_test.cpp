@@ -22,12 +22,6 @@ namespace {
 using namespace launcher_driver;
 using namespace std::chrono_literals;
 
-int Scaled(int length, int dpi) { return MulDiv(length, dpi, 96); }
-RECT Scaled(const RECT& r, int dpi) {
-    return {Scaled(r.left, dpi), Scaled(r.top, dpi), Scaled(r.left, dpi) + Scaled(r.right - r.left, dpi),
-            Scaled(r.top, dpi) + Scaled(r.bottom - r.top, dpi)};
-}
-
 std::vector<std::uint8_t> ReadAsset(const char* name) {
     std::ifstream in(std::string("Z:") + TEST_ASSET_DIR + "/" + name, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
@@ -38,10 +32,6 @@ int ScreenDpi() {
     const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
     ReleaseDC(nullptr, screen);
     return dpi;
-}
-
-bool IsGreenish(COLORREF c) {
-    return GetGValue(c) >= 80 && GetGValue(c) > GetRValue(c) + 40 && GetGValue(c) > GetBValue(c) + 40;
 }
 
 // How far a captured area is from a picture (0x00RRGGBB): the mean and the largest

@@ -46,10 +46,6 @@ std::vector<DWORD> ProductsStartedBy(DWORD parent) {
 
 // ----- the screen -----
 
-bool IsGreenish(COLORREF c) {
-    return GetGValue(c) >= 80 && GetGValue(c) > GetRValue(c) + 40 && GetGValue(c) > GetBValue(c) + 40;
-}
-
 int GreenPixelsInStatus(HWND window) {
     const Pixels p = Capture(OnScreen(window, kStatus));
     int green = 0;

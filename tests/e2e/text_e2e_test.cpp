@@ -25,8 +25,6 @@ namespace {
 using namespace launcher_driver;
 using namespace std::chrono_literals;
 
-int Scaled(int length, int dpi) { return MulDiv(length, dpi, 96); }
-
 COLORREF WindowText() { return GetSysColor(COLOR_WINDOWTEXT); }
 COLORREF StatusGreen() { return RGB(0, 128, 0); }
 
@@ -101,8 +99,7 @@ protected:
         ASSERT_NE(splash_, nullptr);
         // Painted in one copy: once the window's own colour shows, all of it is drawn.
         const COLORREF window = GetSysColor(COLOR_BTNHIGHLIGHT);
-        const RECT empty =
-            OnScreen(splash_, {Scaled(650, dpi_), Scaled(300, dpi_), Scaled(660, dpi_), Scaled(310, dpi_)});
+        const RECT empty = OnScreen(splash_, Scaled(RECT{650, 300, 660, 310}, dpi_));
         ASSERT_TRUE(WaitUntil([&] { return Near(Capture(empty).At(5, 5), window); }, 5s)) << "never painted";
     }
     void TearDown() override {
@@ -111,9 +108,7 @@ protected:
         }
     }
     Ink InkOfLabel(const LabelArea& label) const {
-        const RECT& r = label.around;
-        return InkOf(Capture(OnScreen(
-            splash_, {Scaled(r.left, dpi_), Scaled(r.top, dpi_), Scaled(r.right, dpi_), Scaled(r.bottom, dpi_)})));
+        return InkOf(Capture(OnScreen(splash_, Scaled(label.around, dpi_))));
     }
 
     int dpi_ = 96;

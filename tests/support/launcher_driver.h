@@ -1,6 +1,7 @@
 // What the e2e and hardening drivers both need to run the real launcher under
 // Wine and watch it from outside: paths, polling, windows, screen pixels,
-// the process and the stand-in product at C:\VELQUOR.
+// the process and the stand-in product at C:\VELQUOR; and the 96-dpi layout's
+// lengths at another DPI, which the unit tests check the form against too.
 #pragma once
 
 #include <windows.h>
@@ -36,7 +37,22 @@ std::vector<HWND> TopLevelWindows(DWORD pid);
 // The launcher's splash: class Tfrm_abertura, caption frm_abertura.
 HWND SplashOf(DWORD pid);
 
+// ----- the layout at a DPI -----
+
+// A length of the 96-dpi layout at `dpi`, rounded to the nearest pixel.
+inline int Scaled(int length, int dpi) { return MulDiv(length, dpi, 96); }
+// A rectangle of the 96-dpi layout at `dpi`: its corner and its size each scaled on their own.
+inline RECT Scaled(const RECT& r, int dpi) {
+    const int left = Scaled(r.left, dpi), top = Scaled(r.top, dpi);
+    return {left, top, left + Scaled(r.right - r.left, dpi), top + Scaled(r.bottom - r.top, dpi)};
+}
+
 // ----- the screen -----
+
+// The status line's green, at the body of its letters or at their smoothed edges.
+inline bool IsGreenish(COLORREF c) {
+    return GetGValue(c) >= 80 && GetGValue(c) > GetRValue(c) + 40 && GetGValue(c) > GetBValue(c) + 40;
+}
 
 struct Pixels {
     int width = 0, height = 0;

@@ -43,4 +43,43 @@ TEST(SystemMessages, ReachTheErrorBoxWhole) {
     }
 }
 
+BOOL WINAPI FailingInitialise(const INITCOMMONCONTROLSEX*) { return FALSE; }
+
+// InitCommonControlsEx sets no last error when it fails: the code left there by
+// an earlier call, success included, must not be what the user is told.
+TEST(CommonControls, AFailureIsNotToldByAStaleError) {
+    for (DWORD stale : {DWORD{ERROR_SUCCESS}, DWORD{ERROR_FILE_NOT_FOUND}}) {
+        SetLastError(stale);
+        try {
+            toolkit::RegisterCommonControls(FailingInitialise);
+            ADD_FAILURE() << "no error after stale error " << stale;
+        } catch (const toolkit::Win32Error& error) {
+            EXPECT_NE(error.code(), stale);
+            EXPECT_EQ(error.Message().find(SystemWords(stale)), std::wstring::npos)
+                << "stale error " << stale << " told as the cause";
+            EXPECT_EQ(error.Message().rfind(L"InitCommonControlsEx: ", 0), 0u);
+        }
+    }
+}
+
+// Our own texts are UTF-8; a runtime's message that is not is read in the
+// ANSI code page (1252 on a pt-BR Windows), never byte by byte.
+TEST(Widen, ReadsUtf8ElseTheAnsiCodePage) {
+    ASSERT_EQ(GetACP(), 1252u) << "the test bed is a pt-BR Windows";
+    struct Case {
+        const char* name;
+        std::string narrow;
+        std::wstring wide;
+    };
+    const Case cases[] = {
+        {"ASCII", "falhou", L"falhou"},
+        {"UTF-8", "falhou \xC3\xA0 toa", L"falhou \u00E0 toa"},
+        {"UTF-8 beyond Latin-1", "\xE2\x82\xAC 5", L"\u20AC 5"},
+        {"code page 1252", "falhou \xE0 toa", L"falhou \u00E0 toa"},
+        {"code page 1252 beyond Latin-1", "\x80 5", L"\u20AC 5"},
+        {"empty", "", L""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(toolkit::Widen(c.narrow), c.wide) << c.name;
+}
+
 }  // namespace

@@ -20,16 +20,6 @@ using pictures::Resampler;
 using pictures::RgbaImage;
 using namespace pictures_test;
 
-Image Resample(const RgbaImage& source, int width, int height, std::uint32_t background) {
-    Resampler resampler(width, height, background);
-    resampler.Begin(source.width, source.height);
-    const std::size_t stride = static_cast<std::size_t>(source.width) * 4;
-    for (int y = 0; y < source.height; ++y) {
-        resampler.Row({source.rgba.data() + static_cast<std::size_t>(y) * stride, stride});
-    }
-    return resampler.Take();
-}
-
 std::vector<int> Channel(const Image& image, int shift) {
     std::vector<int> out;
     for (std::uint32_t p : image.pixels) out.push_back(int((p >> shift) & 0xFF));
@@ -108,30 +98,14 @@ TEST(Resampler, Sse2AndPortableLoopsAgree) {
     struct Size {
         int sw, sh, dw, dh;
     };
-    std::uint32_t seed = 54321;
-    const auto next = [&] { return seed = seed * 1664525u + 1013904223u, seed >> 24; };
+    Random random(54321);
     for (const Size s : {Size{960, 209, 1094, 158}, Size{960, 209, 1458, 210}, Size{7, 5, 20, 13}, Size{7, 5, 3, 13},
                          Size{7, 5, 20, 3}, Size{1, 1, 5, 3}, Size{2, 3, 9, 4}}) {
-        const RgbaImage noise = Make(s.sw, s.sh, [&](int, int) {
-            const std::uint32_t kind = next() % 3;
-            return Rgba{std::uint8_t(next()), std::uint8_t(next()), std::uint8_t(next()),
-                        std::uint8_t(kind == 0   ? 255
-                                     : kind == 1 ? 0
-                                                 : next())};
-        });
-        const std::uint32_t background = next() << 16 | next() << 8 | next();
-        const auto scale = [&](pictures::Instructions instructions) {
-            Resampler resampler(s.dw, s.dh, background, {}, instructions);
-            resampler.Begin(noise.width, noise.height);
-            const std::size_t stride = static_cast<std::size_t>(noise.width) * 4;
-            for (int y = 0; y < noise.height; ++y) {
-                resampler.Row({noise.rgba.data() + static_cast<std::size_t>(y) * stride, stride});
-            }
-            return resampler.Take().pixels;
-        };
-        const auto portable = scale(pictures::Instructions::kPortable);
+        const RgbaImage noise = Noise(s.sw, s.sh, random);
+        const std::uint32_t background = RandomBackground(random);
+        const auto portable = Resample(noise, s.dw, s.dh, background, pictures::Instructions::kPortable).pixels;
         for (const auto instructions : {pictures::Instructions::kBest, pictures::Instructions::kSse2}) {
-            EXPECT_EQ(scale(instructions), portable)
+            EXPECT_EQ(Resample(noise, s.dw, s.dh, background, instructions).pixels, portable)
                 << s.sw << "x" << s.sh << " -> " << s.dw << "x" << s.dh << " form " << static_cast<int>(instructions);
         }
     }

@@ -169,19 +169,10 @@ TEST(AreaScaler, Sse2AndPortableLoopsAgree) {
     const std::vector<Size> sizes = {{989, 989, 202, 170}, {960, 209, 729, 105}, {960, 209, 1900, 300},
                                      {37, 23, 5, 3},       {5, 3, 37, 23},       {13, 7, 13, 7},
                                      {1, 1, 3, 2},         {70, 1, 3, 1},        {3, 70, 1, 9}};
-    std::uint32_t seed = 12345;
-    const auto next = [&] { return seed = seed * 1664525u + 1013904223u, seed >> 24; };
+    pictures_test::Random random(12345);
     for (const Size& s : sizes) {
-        // Opaque, clear and part-covered pixels in equal shares; the left third clear, its
-        // colours still random, for the loops that pass over clear pixels.
-        const RgbaImage noise = Make(s.sw, s.sh, [&](int x, int) {
-            const std::uint32_t kind = x < s.sw / 3 ? 1 : next() % 3;
-            return Rgba{std::uint8_t(next()), std::uint8_t(next()), std::uint8_t(next()),
-                        std::uint8_t(kind == 0   ? 255
-                                     : kind == 1 ? 0
-                                                 : next())};
-        });
-        const std::uint32_t background = next() << 16 | next() << 8 | next();
+        const RgbaImage noise = pictures_test::Noise(s.sw, s.sh, random, s.sw / 3);
+        const std::uint32_t background = pictures_test::RandomBackground(random);
         const Image portable = ScaleRgba(noise, s.dw, s.dh, background, pictures::Instructions::kPortable);
         for (const auto instructions : {pictures::Instructions::kBest, pictures::Instructions::kSse2}) {
             EXPECT_EQ(ScaleRgba(noise, s.dw, s.dh, background, instructions).pixels, portable.pixels)

@@ -1,7 +1,7 @@
 #pragma once
 
-// Helpers shared by the picture tests: fixture files, hand-built PNG files and the check that a
-// malformed file is refused for the right reason.
+// Helpers shared by the picture tests: pictures made in code, feeding them to a scaler, fixture
+// files, hand-built PNG files and the check that a malformed file is refused for the right reason.
 
 #include <gtest/gtest.h>
 
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "pictures/decode.h"
+#include "pictures/resampler.h"
 
 namespace pictures_test {
 
@@ -33,6 +34,51 @@ inline pictures::RgbaImage Make(int width, int height, const std::function<Rgba(
         }
     }
     return image;
+}
+
+// The same pseudo-random bytes on every run.
+class Random {
+public:
+    explicit Random(std::uint32_t seed) : state_(seed) {}
+    std::uint8_t Next() {
+        state_ = state_ * 1664525u + 1013904223u;
+        return std::uint8_t(state_ >> 24);
+    }
+
+private:
+    std::uint32_t state_;
+};
+
+// Random colours over opaque, clear and part-covered pixels in equal shares; the columns left
+// of `clearColumns` all clear, their colours still random, for loops that pass over clear pixels.
+inline pictures::RgbaImage Noise(int width, int height, Random& random, int clearColumns = 0) {
+    return Make(width, height, [&](int x, int) {
+        const int kind = x < clearColumns ? 1 : random.Next() % 3;
+        const std::uint8_t r = random.Next(), g = random.Next(), b = random.Next();
+        const std::uint8_t alpha = kind == 0 ? 255 : kind == 1 ? 0 : random.Next();
+        return Rgba{r, g, b, alpha};
+    });
+}
+
+// A background colour (0x00RRGGBB) from `random`.
+inline std::uint32_t RandomBackground(Random& random) {
+    const std::uint32_t r = random.Next(), g = random.Next(), b = random.Next();
+    return r << 16 | g << 8 | b;
+}
+
+// Hands `image` to `sink` as a reader does: its size, then its rows top-down.
+inline void Feed(pictures::RowSink& sink, const pictures::RgbaImage& image) {
+    sink.Begin(image.width, image.height);
+    const std::size_t stride = static_cast<std::size_t>(image.width) * 4;
+    for (int y = 0; y < image.height; ++y) sink.Row({image.rgba.data() + static_cast<std::size_t>(y) * stride, stride});
+}
+
+// `source` scaled by the resampler LoadPicture streams into.
+inline pictures::Image Resample(const pictures::RgbaImage& source, int width, int height, std::uint32_t background,
+                                pictures::Instructions instructions = pictures::Instructions::kBest) {
+    pictures::Resampler resampler(width, height, background, {}, instructions);
+    Feed(resampler, source);
+    return resampler.Take();
 }
 
 using Bytes = std::vector<std::uint8_t>;
@@ -78,6 +124,18 @@ inline void ExpectRefused(const Bytes& file, const std::string& error, const std
         EXPECT_TRUE(std::string(e.what()).find(error) != std::string::npos)
             << name << ": refused with \"" << e.what() << "\", expected \"" << error << "\"";
     }
+}
+
+// A malformed file and the error it must be refused with: a part of the reader's message, so
+// each row shows it reached the check it is named for rather than failing earlier.
+struct BadPicture {
+    const char* name;
+    Bytes file;
+    const char* error;
+};
+
+inline void ExpectEachRefused(const std::vector<BadPicture>& table) {
+    for (const BadPicture& bad : table) ExpectRefused(bad.file, bad.error, bad.name);
 }
 
 inline std::uint32_t Be32(const Bytes& bytes, std::size_t at) {

@@ -31,11 +31,22 @@ TEST(Placement, CentresOnTheDesktopWithSeparatelyTruncatedHalves) {
     }
 }
 
-TEST(Placement, DesktopIsTheVirtualScreen) {
+BOOL CALLBACK AddMonitor(HMONITOR, HDC, LPRECT area, LPARAM all) {
+    RECT* enclosing = reinterpret_cast<RECT*>(all);
+    UnionRect(enclosing, enclosing, area);
+    return TRUE;
+}
+
+// The desktop encloses every monitor and nothing more, as the monitors
+// themselves tell it.
+TEST(Placement, DesktopEnclosesAllMonitors) {
+    RECT monitors{};
+    ASSERT_TRUE(EnumDisplayMonitors(nullptr, nullptr, AddMonitor, reinterpret_cast<LPARAM>(&monitors)));
+    ASSERT_FALSE(IsRectEmpty(&monitors));
     const RECT desktop = toolkit::DesktopRect();
-    EXPECT_EQ(desktop.left, GetSystemMetrics(SM_XVIRTUALSCREEN));
-    EXPECT_EQ(desktop.right - desktop.left, GetSystemMetrics(SM_CXVIRTUALSCREEN));
-    EXPECT_EQ(desktop.bottom - desktop.top, GetSystemMetrics(SM_CYVIRTUALSCREEN));
+    EXPECT_TRUE(EqualRect(&desktop, &monitors))
+        << "desktop " << desktop.left << "," << desktop.top << " " << desktop.right << "," << desktop.bottom
+        << "; monitors " << monitors.left << "," << monitors.top << " " << monitors.right << "," << monitors.bottom;
 }
 
 struct ShowCase {
@@ -45,14 +56,26 @@ struct ShowCase {
 };
 
 // Wine reports one DPI everywhere (the prefix's LogPixels): the monitor's, read through
-// shcore, must agree with the screen's; and the application reads it by default.
+// the shcore the application holds, must agree with the screen's; and the application
+// reads it by default.
 TEST(Placement, DisplayDpiIsTheMonitorsAndTheApplicationsDefault) {
     HDC screen = GetDC(nullptr);
     const int logPixels = GetDeviceCaps(screen, LOGPIXELSX);
     ReleaseDC(nullptr, screen);
-    EXPECT_EQ(toolkit::DisplayDpi(), logPixels);
     toolkit::TApplication application;
+    application.Initialize();
+    ASSERT_NE(GetModuleHandleW(L"shcore.dll"), nullptr) << "the application does not hold shcore";
+    EXPECT_EQ(toolkit::DisplayDpi(), logPixels);
     EXPECT_EQ(application.ReadDisplayDpi(), logPixels);
+}
+
+// The quit request ends the loop once it is fetched, not when it is posted.
+TEST(EventLoop, IsTerminatedOnceTheQuitRequestIsFetched) {
+    toolkit::TApplication application;
+    application.Terminate();
+    EXPECT_FALSE(application.Terminated()) << "terminated before the loop fetched the request";
+    application.Run();
+    EXPECT_TRUE(application.Terminated());
 }
 
 TEST(InitialShow, HonoursMaximisedAndMinimisedInactiveOnly) {

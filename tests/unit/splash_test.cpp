@@ -1,4 +1,5 @@
 #include "UABERTURA/UABERTURA.h"
+#include "launcher_driver.h"
 #include "pictures/image.h"
 #include "toolkit/placement.h"
 
@@ -6,6 +7,7 @@
 
 #include <array>
 #include <cstring>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -64,20 +66,36 @@ const std::vector<std::string> kOneSequence = {
     "terminate",
 };
 
-class SplashTest : public ::testing::Test {
-protected:
+// One splash window in an application of its own, laid out for a display at
+// `displayDpi`, with the errors it showed.
+struct Splash {
     toolkit::TApplication application;
     RecordingPlatform platform{application};
     Tfrm_abertura* form = nullptr;
+    int displayDpi = 96;
     std::vector<std::wstring> errors;
+};
 
-    void SetUp() override {
-        application.ErrorBox = [this](const std::wstring& message) { errors.push_back(message); };
-        application.Initialize();
-        application.MainFormOnTaskBar = true;
-        application.CreateForm(form, platform);
-        platform.form = form;
-    }
+std::unique_ptr<Splash> MakeSplash(int dpi) {
+    auto splash = std::make_unique<Splash>();
+    Splash& made = *splash;
+    made.displayDpi = dpi;
+    made.application.ReadDisplayDpi = [&made] { return made.displayDpi; };
+    made.application.ErrorBox = [&made](const std::wstring& message) { made.errors.push_back(message); };
+    made.application.Initialize();
+    made.application.MainFormOnTaskBar = true;
+    made.application.CreateForm(made.form, made.platform);
+    made.platform.form = made.form;
+    return splash;
+}
+
+class SplashTest : public ::testing::Test {
+protected:
+    std::unique_ptr<Splash> splash = MakeSplash(96);
+    toolkit::TApplication& application = splash->application;
+    RecordingPlatform& platform = splash->platform;
+    Tfrm_abertura* form = splash->form;
+    std::vector<std::wstring>& errors = splash->errors;
 
     // A quit request the test left unfetched must not end the next test's loop.
     void TearDown() override {
@@ -205,12 +223,7 @@ Placement PlacementOf(const Tfrm_abertura& form) {
     return p;
 }
 
-int Scaled(int length, int dpi) { return MulDiv(length, dpi, 96); }
-
-RECT Scaled(int left, int top, int width, int height, int dpi) {
-    return {Scaled(left, dpi), Scaled(top, dpi), Scaled(left, dpi) + Scaled(width, dpi),
-            Scaled(top, dpi) + Scaled(height, dpi)};
-}
+using launcher_driver::Scaled;
 
 // Every length of the 96-dpi layout scaled on its own, labels sized to their text in the
 // scaled font, the window centred on the desktop at its scaled size, its icons the .ico's
@@ -222,9 +235,9 @@ void ExpectLaidOutAt(const Placement& p, int dpi) {
     const POINT corner = toolkit::CentredOn(toolkit::DesktopRect(), p.client);
     EXPECT_EQ(p.window.left, corner.x);
     EXPECT_EQ(p.window.top, corner.y);
-    EXPECT_TRUE(p.banner == Scaled(0, 0, 729, 105, dpi));
-    EXPECT_TRUE(p.logo == Scaled(0, 111, 202, 170, dpi));
-    EXPECT_TRUE(p.bar == Scaled(8, 408, 713, 25, dpi));
+    EXPECT_TRUE(p.banner == Scaled(RECT{0, 0, 729, 105}, dpi));
+    EXPECT_TRUE(p.logo == Scaled(RECT{0, 111, 202, 281}, dpi));
+    EXPECT_TRUE(p.bar == Scaled(RECT{8, 408, 721, 433}, dpi));
     EXPECT_EQ(p.bigIcon, Scaled(32, dpi));
     EXPECT_EQ(p.smallIcon, Scaled(16, dpi));
     const POINT corners[] = {{240, 152}, {328, 199}, {304, 237}, {24, 384}};
@@ -239,20 +252,12 @@ void ExpectLaidOutAt(const Placement& p, int dpi) {
 
 class ScaledSplashTest : public ::testing::Test {
 protected:
-    toolkit::TApplication application;
-    RecordingPlatform platform{application};
+    std::unique_ptr<Splash> splash;
     Tfrm_abertura* form = nullptr;
-    int displayDpi = 96;
-    std::vector<std::wstring> errors;
 
     void Create(int dpi) {
-        displayDpi = dpi;
-        application.ReadDisplayDpi = [this] { return displayDpi; };
-        application.ErrorBox = [this](const std::wstring& message) { errors.push_back(message); };
-        application.Initialize();
-        application.MainFormOnTaskBar = true;
-        application.CreateForm(form, platform);
-        platform.form = form;
+        splash = MakeSplash(dpi);
+        form = splash->form;
         form->Show(SW_SHOWNOACTIVATE);
     }
     void ChangeDpi(int reported) {
@@ -260,19 +265,20 @@ protected:
         SendMessageW(form->Handle(), WM_DPICHANGED, MAKEWPARAM(reported, reported),
                      reinterpret_cast<LPARAM>(&suggested));
     }
+    // The window's monitor now runs at `dpi`, and Windows says so.
+    Placement MoveToDpi(int dpi) {
+        splash->displayDpi = dpi;
+        ChangeDpi(dpi);
+        return PlacementOf(*form);
+    }
 };
 
 TEST_F(ScaledSplashTest, LaysTheLayoutOutAtTheDisplaysDpi) {
     for (int dpi : {96, 120, 144, 192}) {
         SCOPED_TRACE(testing::Message() << dpi << " dpi");
-        toolkit::TApplication application;
-        application.ReadDisplayDpi = [dpi] { return dpi; };
-        application.Initialize();
-        RecordingPlatform platform{application};
-        Tfrm_abertura* scaled = nullptr;
-        application.CreateForm(scaled, platform);
-        scaled->Show(SW_SHOWNOACTIVATE);
-        ExpectLaidOutAt(PlacementOf(*scaled), dpi);
+        Create(dpi);
+        ExpectLaidOutAt(PlacementOf(*form), dpi);
+        splash.reset();  // a form's window class is its own: two cannot live at once
     }
 }
 
@@ -293,16 +299,7 @@ TEST_F(ScaledSplashTest, LabelsGrowWithTheirFont) {
         for (int i = 0; i < 4; ++i) widths[i] = labels[i]->BoundsRect().right - labels[i]->BoundsRect().left;
         return widths;
     };
-    std::array<int, 4> at96{};
-    {
-        toolkit::TApplication small;
-        small.ReadDisplayDpi = [] { return 96; };
-        small.Initialize();
-        RecordingPlatform smallPlatform{small};
-        Tfrm_abertura* normal = nullptr;
-        small.CreateForm(normal, smallPlatform);
-        at96 = labelWidths(*normal);
-    }  // a form's window class is its own: the two cannot live at once
+    const std::array<int, 4> at96 = labelWidths(*MakeSplash(96)->form);
     Create(144);
     const std::array<int, 4> at144 = labelWidths(*form);
     const toolkit::TLabel* labels[] = {&form->Label1, &form->Label2, &form->Label3, &form->lbl_verifica};
@@ -321,9 +318,7 @@ TEST_F(ScaledSplashTest, RelaysOutOnDpiChangedAndStaysCentred) {
     const Placement at96 = PlacementOf(*form);
     ExpectLaidOutAt(at96, 96);
 
-    displayDpi = 144;
-    ChangeDpi(144);
-    const Placement at144 = PlacementOf(*form);
+    const Placement at144 = MoveToDpi(144);
     ExpectLaidOutAt(at144, 144);
     EXPECT_EQ(form->lbl_verifica.Caption(), L"SEJA BEM VINDO!");
     EXPECT_EQ(form->ProgressBar1.Position(), 10);
@@ -350,11 +345,9 @@ TEST_F(ScaledSplashTest, RelaysOutOnDpiChangedAndStaysCentred) {
     ReleaseDC(form->Handle(), window);
     EXPECT_EQ(differing, 0);
 
-    displayDpi = 96;
-    ChangeDpi(96);
-    const Placement back = PlacementOf(*form);
+    const Placement back = MoveToDpi(96);
     EXPECT_EQ(std::memcmp(&back, &at96, sizeof at96), 0) << "not back where it was at 96 dpi";
-    EXPECT_TRUE(errors.empty());
+    EXPECT_TRUE(splash->errors.empty());
 }
 
 // The two italic lines' widths in Liberation Sans Narrow, Arial Narrow's metric
@@ -370,14 +363,9 @@ int WidthOf(const toolkit::TLabel& label) { return label.BoundsRect().right - la
 // their designed widths, within 5 %.
 TEST(NarrowLines, KeepTheirDesignedWidths) {
     for (const NarrowLineWidths& designed : kNarrowLineWidths) {
-        toolkit::TApplication application;
-        application.ReadDisplayDpi = [&] { return designed.dpi; };
-        application.Initialize();
-        RecordingPlatform platform{application};
-        Tfrm_abertura* form = nullptr;
-        application.CreateForm(form, platform);
-        EXPECT_NEAR(WidthOf(form->Label2), designed.maker, designed.maker * 0.05) << designed.dpi << " dpi";
-        EXPECT_NEAR(WidthOf(form->Label3), designed.notice, designed.notice * 0.05) << designed.dpi << " dpi";
+        const std::unique_ptr<Splash> splash = MakeSplash(designed.dpi);
+        EXPECT_NEAR(WidthOf(splash->form->Label2), designed.maker, designed.maker * 0.05) << designed.dpi << " dpi";
+        EXPECT_NEAR(WidthOf(splash->form->Label3), designed.notice, designed.notice * 0.05) << designed.dpi << " dpi";
     }
 }
 

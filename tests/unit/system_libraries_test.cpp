@@ -35,12 +35,14 @@ TEST(LoadSystemLibrary, TakesTheSystemFoldersCopyOnEveryLoaderPath) {
     ASSERT_NE(LoaderPaths()[0].search.setDefaultDllDirectories, nullptr) << "this Windows lacks them";
     const std::wstring system = SystemFolder() + L"\\";
     for (const LoaderPath& path : LoaderPaths()) {
-        for (const wchar_t* name : {L"comctl32.dll", L"uxtheme.dll"}) {
-            const toolkit::ModuleHandle module = toolkit::LoadSystemLibrary(path.search, name);
-            ASSERT_TRUE(module) << path.name;
-            const std::wstring file = FileOf(module.get());
-            EXPECT_EQ(_wcsnicmp(file.c_str(), system.c_str(), system.size()), 0)
-                << path.name << ": loaded from elsewhere than the system folder";
+        for (const wchar_t* name : {L"comctl32.dll", L"uxtheme.dll", L"shcore.dll"}) {
+            for (const auto load : {toolkit::LoadSystemLibrary, toolkit::LoadSystemLibraryIfPresent}) {
+                const toolkit::ModuleHandle module = load(path.search, name);
+                ASSERT_TRUE(module) << path.name;
+                const std::wstring file = FileOf(module.get());
+                EXPECT_EQ(_wcsnicmp(file.c_str(), system.c_str(), system.size()), 0)
+                    << path.name << ": loaded from elsewhere than the system folder";
+            }
         }
     }
 }
@@ -54,6 +56,21 @@ TEST(LoadSystemLibrary, NamesTheLibraryItCouldNotLoad) {
             EXPECT_EQ(error.code(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND)) << path.name;
             EXPECT_NE(error.Message().find(L"velquor-absent.dll"), std::wstring::npos);
         }
+    }
+}
+
+// A DLL older Windows lack (shcore before 8.1) is simply absent there; any
+// other failure is still an error.
+TEST(LoadSystemLibraryIfPresent, GivesNothingForAnAbsentLibraryOnly) {
+    for (const LoaderPath& path : LoaderPaths()) {
+        EXPECT_FALSE(toolkit::LoadSystemLibraryIfPresent(path.search, L"velquor-absent.dll")) << path.name;
+    }
+    const std::wstring tooLong(MAX_PATH, L'a');
+    try {
+        toolkit::LoadSystemLibraryIfPresent({}, tooLong.c_str());
+        ADD_FAILURE() << "a name past MAX_PATH gave no error";
+    } catch (const toolkit::Win32Error& error) {
+        EXPECT_EQ(error.code(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
     }
 }
 
