@@ -60,8 +60,10 @@ void PrintGoals(const Results& r, const std::string& arch) {
                 "floor (median, this run)");
     for (const Goal& g : Goals()) {
         const Stat ratio = Summarise(g.ratios(r));
+        const bool spread = ratio.n > 1;  // a ratio of two single figures has none
         std::printf("%-52s %6s %6s - %-4s %12s %4s  %9s %-3s %s\n", g.label, Cell(ratio.median, "%.3f").c_str(),
-                    Cell(ratio.p10, "%.2f").c_str(), Cell(ratio.p90, "%.2f").c_str(), Bounds(g).c_str(),
+                    Cell(spread ? ratio.p10 : kNotSeen, "%.2f").c_str(),
+                    Cell(spread ? ratio.p90 : kNotSeen, "%.2f").c_str(), Bounds(g).c_str(),
                     Verdict(Met(g, ratio.median)), Cell(Median(g.floor(r)), "%.2f").c_str(), g.floorUnit, g.floorLabel);
     }
 }
@@ -112,6 +114,7 @@ void WriteJson(const Results& r, const Options& options, int rounds) {
             {"value", Number(ratio.median)},
             {"p10", Number(ratio.p10)},
             {"p90", Number(ratio.p90)},
+            {"n", ratio.n},
             {"goal", Bounds(g)},
             {"met", met ? json(*met) : json(nullptr)},
             {"floor", {{"label", g.floorLabel}, {"unit", g.floorUnit}, {"median", Number(Median(g.floor(r)))}}}};
