@@ -37,7 +37,7 @@ double Median(const Samples& samples) { return Summarise(samples).median; }
 double Fastest(const Samples& samples) {
     double fastest = kNotSeen;
     for (const double s : samples)
-        if (!(s >= fastest)) fastest = s;  // NaN compares false either way: the first seen starts it
+        if (!std::isnan(s) && (std::isnan(fastest) || s < fastest)) fastest = s;
     return fastest;
 }
 
