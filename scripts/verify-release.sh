@@ -72,20 +72,27 @@ def extract(zip_path, out_dir):
         bundle.extractall(out_dir)
         print("\n".join(bundle.namelist()))
 
-def expected_zip(reference, exe, out):
+def expected_zip(reference, exe, out, scripts):
     """The reference release with its exe replaced by EXE: entries, order,
-    times and compression kept, so the bytes are what release.sh writes."""
+    times and compression kept, so the bytes are what release.sh writes.
+    The bill of materials carries the exe's hashes, so it follows the exe."""
+    sys.path.insert(0, scripts)
+    import release_record
+
     exe_bytes = open(exe, "rb").read()
+    digests = {}
     with zipfile.ZipFile(reference) as source, zipfile.ZipFile(out, "w") as bundle:
         for entry in source.infolist():
             data = source.read(entry)
             if entry.filename == "VELQUOR.exe":
                 data = exe_bytes
+            elif entry.filename == "VELQUOR.cdx.json":
+                data = release_record.bom_for_exe(data, exe_bytes)
             elif entry.filename == "SHA256SUMS":
-                digest = hashlib.sha256(exe_bytes).hexdigest()
-                lines = [digest + "  VELQUOR.exe" if line.endswith("  VELQUOR.exe") else line
+                lines = [digests[line[66:]] + "  " + line[66:] if line[66:] in digests else line
                          for line in data.decode().splitlines()]
                 data = ("\n".join(lines) + "\n").encode()
+            digests[entry.filename] = hashlib.sha256(data).hexdigest()
             bundle.writestr(entry, data, compresslevel=9)
 
 def zip_differences(given, expected):
@@ -151,6 +158,29 @@ PY
 
 is_zip() { [ "$(head -c 2 "$1")" = PK ]; }
 
+# Before any bytes are compared: each package the release was built with whose
+# version differs here, as "package: release version -> this machine's".
+# Prints those lines to stdout too, for the verdict.
+package_versions() {
+  local file=$1 record=$2/BUILDINFO.txt lines
+  if ! is_zip "$file"; then
+    say "$file is an exe alone: no build record to compare this machine's package versions with"
+    return 0
+  fi
+  if [ ! -f "$record" ]; then
+    say "$file holds no BUILDINFO.txt: this machine's package versions cannot be compared with the release's"
+    return 0
+  fi
+  lines=$(/usr/bin/python3 "$root/scripts/release_record.py" compare-buildinfo "$record") || return 1
+  if [ -z "$lines" ]; then
+    say "this machine has the package versions the release was built with ($(sed -n 's/^Build-Origin: //p' "$record" | tr -d '\r'))"
+    return 0
+  fi
+  say "packages whose version here differs from the release's build (release -> this machine):"
+  sed 's/^/verify-release:   /' <<<"$lines" >&2
+  echo "$lines"
+}
+
 # The unsigned release of this tree: release.sh's own clean build.
 reference_zip() {
   if [ -n "$reference" ]; then
@@ -207,6 +237,9 @@ main() {
     [ -f "$given_exe" ] || fail "$file: holds no VELQUOR.exe"
   fi
 
+  local versions=''
+  versions=$(package_versions "$file" "$work/given") || fail "the release's build record cannot be read"
+
   local ref
   ref=$(reference_zip)
   mkdir "$work/ref"
@@ -223,7 +256,7 @@ main() {
   fi
   cmp -s "$given_exe" "$expected" || differences+=$(helper pe-differences "$given_exe" "$expected")$'\n'
   if is_zip "$file"; then
-    helper expected-zip "$ref" "$expected" "$work/expected.zip"
+    helper expected-zip "$ref" "$expected" "$work/expected.zip" "$root/scripts"
     cmp -s "$file" "$work/expected.zip" || differences+=$(helper zip-differences "$file" "$work/expected.zip")$'\n'
   fi
 
@@ -239,6 +272,7 @@ main() {
   else
     echo "$file: differs from this tree's build:"
     printf '%s' "$differences"
+    [ -z "$versions" ] || echo "  likely reason: this machine builds with other package versions than the release (above)"
   fi
   echo "$signature"
   return 1
