@@ -204,47 +204,52 @@ def classify(inputs, build_dir=""):
     packaged = [i.path for i in inputs if os.path.isabs(i.path) and not LIBJPEG.search(i.path)]
     owners = dpkg_owners(packaged)
     versions = package_versions(sorted(set(owners.values())))
-    pins = read_pins()
     problems = []
     for item in inputs:
-        base = os.path.basename(item.path)
         if not os.path.isabs(item.path) or (build_dir and item.path.startswith(build_dir + os.sep)):
-            relative = os.path.relpath(item.path, build_dir) if os.path.isabs(item.path) else item.path
-            if OWN_ARCHIVES.search(relative):
-                item.part = "own"
-            else:
-                problems.append(f"{item.path}: an archive of the build folder that is not one of the program's own; "
-                                "its code has no notice")
-            continue
-        if LIBJPEG.search(item.path):
-            item.part, item.source = "libjpeg-turbo", "libjpeg-turbo"
-            item.version = pins["libjpeg-turbo"][0]
-            if any(m.startswith(("turbojpeg", "tj")) for m in item.members):
-                problems.append(f"{item.path}: links the TurboJPEG API, under BSD-3-Clause, which has no notice here")
-            continue
-        package = owners.get(item.path, "")
-        item.package = package
-        if not package:
-            problems.append(f"{item.path}: no Debian package holds it, so nothing says what licence its code is under")
-            continue
-        item.source, item.version, _ = versions[package]
-        for package_rule, file_rule, part in PACKAGE_RULES:
-            if re.fullmatch(package_rule, package) and re.fullmatch(file_rule, base):
-                item.part = part
-                break
-        if item.part == FORBIDDEN:
-            why = FORBIDDEN_WHY.get(base, "a licence a static exe cannot carry")
-            problems.append(f"{item.path} (Debian package {package}): {why}")
-        elif not item.part:
-            problems.append(f"{item.path} (Debian package {package}): this package has no notice in the release")
-    for item in inputs:
-        if item.part in PARTS:
+            problem = classify_own(item, build_dir)
+        elif LIBJPEG.search(item.path):
+            problem = classify_libjpeg(item)
+        else:
+            problem = classify_packaged(item, owners, versions)
+        if not problem and item.part in PARTS:
             problem = licence_problem(PARTS[item.part].licence)
-            if problem:
-                problems.append(f"{item.path}: {problem}")
+        if problem:
+            problems.append(f"{item.path}: {problem}")
     if problems:
         raise Refused("\n".join(problems))
     return inputs
+
+
+def classify_own(item, build_dir):
+    relative = os.path.relpath(item.path, build_dir) if os.path.isabs(item.path) else item.path
+    if not OWN_ARCHIVES.search(relative):
+        return "an archive of the build folder that is not one of the program's own; its code has no notice"
+    item.part = "own"
+    return ""
+
+
+def classify_libjpeg(item):
+    item.part, item.source = "libjpeg-turbo", "libjpeg-turbo"
+    item.version = read_pins()["libjpeg-turbo"][0]
+    if any(m.startswith(("turbojpeg", "tj")) for m in item.members):
+        return "links the TurboJPEG API, under BSD-3-Clause, which has no notice here"
+    return ""
+
+
+def classify_packaged(item, owners, versions):
+    item.package = owners.get(item.path, "")
+    if not item.package:
+        return "no Debian package holds it, so nothing says what licence its code is under"
+    item.source, item.version, _ = versions[item.package]
+    base = os.path.basename(item.path)
+    item.part = next((part for package_rule, file_rule, part in PACKAGE_RULES
+                      if re.fullmatch(package_rule, item.package) and re.fullmatch(file_rule, base)), "")
+    if item.part == FORBIDDEN:
+        return f"(Debian package {item.package}) {FORBIDDEN_WHY.get(base, 'a licence a static exe cannot carry')}"
+    if not item.part:
+        return f"(Debian package {item.package}) this package has no notice in the release"
+    return ""
 
 
 def licence_problem(expression):
@@ -537,39 +542,38 @@ def spdx_problems(expression):
     return [error for error in info.errors if not error.startswith("Unknown license key")]
 
 
-def check_bom(document, exe_bytes=None, schema_dir=None, spdx_ids=None):
+def check_bom(document, exe_bytes=None, schema_dir=None):
     """Everything a reader of the BOM relies on; raises Refused with each fault."""
-    problems = []
+    problems, spdx_ids = [], None
     if schema_dir:
         problems += schema_problems(document, schema_dir)
         spdx = dict(pinned_schemas(schema_dir)).get("spdx.schema.json")
-        if spdx:
-            spdx_ids = set(spdx.get("enum", []))
+        spdx_ids = set(spdx.get("enum", [])) if spdx else None
     component = document.get("metadata", {}).get("component", {})
     if exe_bytes is not None and component.get("hashes") != exe_hashes(exe_bytes):
         problems.append("metadata.component's hashes are not the exe's")
     refs = {component.get("bom-ref")}
     for item in document.get("components", []):
-        name = item.get("name", "?")
         refs.add(item.get("bom-ref"))
-        for key in ("name", "version", "supplier", "purl", "licenses"):
-            if not item.get(key):
-                problems.append(f"component {name} has no {key}")
-        if item.get("purl") and not re.fullmatch(r"pkg:deb/debian/[a-z0-9.+-]+@[^?#]+\?arch=source", item["purl"]):
-            problems.append(f"component {name}: purl {item['purl']} is not a Debian source package's")
-        for licence in item.get("licenses", []):
-            expression = licence.get("expression", "")
-            problems += [f"component {name}: {p}" for p in spdx_problems(expression)]
-            if spdx_ids is not None:
-                for key in re.findall(r"[A-Za-z0-9.+-]+", expression):
-                    if key not in ("AND", "OR", "WITH") and key not in spdx_ids and key not in LICENCE_REFS:
-                        problems.append(f"component {name}: {key} is not in the schema's SPDX list")
+        problems += [f"component {item.get('name', '?')}{p}" for p in component_problems(item, spdx_ids)]
     for dependency in document.get("dependencies", []):
         for ref in [dependency.get("ref"), *dependency.get("dependsOn", [])]:
             if ref not in refs:
                 problems.append(f"dependency on {ref}, which no component is")
     if problems:
         raise Refused("\n".join(problems))
+
+
+def component_problems(item, spdx_ids):
+    problems = [f" has no {key}" for key in ("name", "version", "supplier", "purl", "licenses") if not item.get(key)]
+    if item.get("purl") and not re.fullmatch(r"pkg:deb/debian/[a-z0-9.+-]+@[^?#]+\?arch=source", item["purl"]):
+        problems.append(f": purl {item['purl']} is not a Debian source package's")
+    for licence in item.get("licenses", []):
+        expression = licence.get("expression", "")
+        problems += [f": {p}" for p in spdx_problems(expression)]
+        keys = set(re.findall(r"[A-Za-z0-9.+-]+", expression)) - {"AND", "OR", "WITH"} - LICENCE_REFS
+        problems += [f": {key} is not in the schema's SPDX list" for key in sorted(keys - (spdx_ids or keys))]
+    return problems
 
 
 def pinned_schemas(schema_dir):
@@ -731,63 +735,77 @@ def crlf(text):
     return b"\xef\xbb\xbf" + text.replace("\r\n", "\n").replace("\n", "\r\n").encode()
 
 
+def run_check_link(args):
+    inputs, _ = load_link(args)
+    for part, items in linked_parts(inputs):
+        print(f"{part.name}: {', '.join(sorted({os.path.basename(i.path) for i in items}))} "
+              f"({items[0].source} {items[0].version}; {part.licence})")
+
+
+def run_notices(args):
+    inputs, _ = load_link(args)
+    sources = {"mingw": args.mingw_source, "libjpeg": args.libjpeg_source,
+               "zlib.h": args.zlib_header or f"/usr/{args.arch}-w64-mingw32/include/zlib.h",
+               "runtime-files": runtime_source_files(inputs, args.mingw_source)}
+    text = notices_text(inputs, sources)
+    expected = {p.key for p, _ in linked_parts(inputs)}
+    if named_parts(text) != expected:
+        raise Refused(f"the notices name {sorted(named_parts(text))}, the link holds {sorted(expected)}")
+    write(args.out, crlf(text))
+
+
+def run_bom(args):
+    inputs, edges = load_link(args)
+    exe = read_bytes(args.exe)
+    document = bom_document(inputs, edges, exe, args.version, args.commit, args.time)
+    check_bom(document, exe)
+    write(args.out, bom_bytes(document))
+
+
+def run_buildinfo(args):
+    inputs, _ = load_link(args)
+    text = buildinfo_text(inputs, read_bytes(args.exe), args.version, args.commit, args.time, args.arch,
+                          args.libjpeg_dsc)
+    write(args.out, text.replace("\n", "\r\n").encode())
+
+
+def run_bom_for_exe(args):
+    sys.stdout.buffer.write(bom_for_exe(read_bytes(args.file), read_bytes(args.second)))
+
+
+def run_compare_buildinfo(args):
+    print("\n".join(version_differences(read_text(args.file))))
+
+
+def run_check_bom(args):
+    document = json.loads(read_bytes(args.file))
+    check_bom(document, read_bytes(args.exe) if args.exe else None, args.schema_dir)
+    print(f"{args.file}: a sound CycloneDX {document.get('specVersion')} BOM")
+
+
+COMMANDS = {"check-link": run_check_link, "notices": run_notices, "bom": run_bom, "buildinfo": run_buildinfo,
+            "bom-for-exe": run_bom_for_exe, "compare-buildinfo": run_compare_buildinfo, "check-bom": run_check_bom}
+
+
+def read_bytes(path):
+    with open(path, "rb") as data:
+        return data.read()
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("command")
+    parser.add_argument("command", choices=COMMANDS)
     parser.add_argument("file")
     parser.add_argument("second", nargs="?")
+    for option in ("--mingw-source", "--libjpeg-source", "--libjpeg-dsc", "--zlib-header", "--exe", "--version",
+                   "--commit", "--time", "--schema-dir", "--out"):
+        parser.add_argument(option)
     parser.add_argument("--build-dir", default="")
-    parser.add_argument("--mingw-source")
-    parser.add_argument("--libjpeg-source")
-    parser.add_argument("--libjpeg-dsc")
-    parser.add_argument("--zlib-header")
-    parser.add_argument("--exe")
-    parser.add_argument("--version")
-    parser.add_argument("--commit")
-    parser.add_argument("--time")
     parser.add_argument("--arch", default="i686")
-    parser.add_argument("--schema-dir")
-    parser.add_argument("--out")
     args = parser.parse_args(argv)
     args.map = args.file
     try:
-        if args.command == "check-link":
-            inputs, _ = load_link(args)
-            for part, items in linked_parts(inputs):
-                print(f"{part.name}: {', '.join(sorted({os.path.basename(i.path) for i in items}))} "
-                      f"({items[0].source} {items[0].version}; {part.licence})")
-        elif args.command == "notices":
-            inputs, _ = load_link(args)
-            sources = {"mingw": args.mingw_source, "libjpeg": args.libjpeg_source,
-                       "zlib.h": args.zlib_header or f"/usr/{args.arch}-w64-mingw32/include/zlib.h"}
-            sources["runtime-files"] = runtime_source_files(inputs, args.mingw_source)
-            text = notices_text(inputs, sources)
-            expected = {p.key for p, _ in linked_parts(inputs)}
-            if named_parts(text) != expected:
-                raise Refused(f"the notices name {sorted(named_parts(text))}, the link holds {sorted(expected)}")
-            write(args.out, crlf(text))
-        elif args.command == "bom":
-            inputs, edges = load_link(args)
-            exe = open(args.exe, "rb").read()
-            document = bom_document(inputs, edges, exe, args.version, args.commit, args.time)
-            check_bom(document, exe)
-            write(args.out, bom_bytes(document))
-        elif args.command == "buildinfo":
-            inputs, _ = load_link(args)
-            exe = open(args.exe, "rb").read()
-            text = buildinfo_text(inputs, exe, args.version, args.commit, args.time, args.arch, args.libjpeg_dsc)
-            write(args.out, text.replace("\n", "\r\n").encode())
-        elif args.command == "bom-for-exe":
-            sys.stdout.buffer.write(bom_for_exe(open(args.file, "rb").read(), open(args.second, "rb").read()))
-        elif args.command == "compare-buildinfo":
-            print("\n".join(version_differences(read_text(args.file))))
-        elif args.command == "check-bom":
-            document = json.loads(open(args.file, "rb").read())
-            exe = open(args.exe, "rb").read() if args.exe else None
-            check_bom(document, exe, args.schema_dir)
-            print(f"{args.file}: a sound CycloneDX {document.get('specVersion')} BOM")
-        else:
-            parser.error(f"unknown command {args.command}")
+        COMMANDS[args.command](args)
     except Refused as refusal:
         print(f"release_record: {args.command}: refused:\n{refusal}", file=sys.stderr)
         return 1
