@@ -405,20 +405,28 @@ def notice_zlib(part, items, sources):
 
 def notice_mingw_runtime(part, items, sources):
     tree = sources["mingw"]
-    text = read_text(os.path.join(tree, "COPYING.MinGW-w64-runtime", "COPYING.MinGW-w64-runtime.txt")).rstrip() + "\n"
+    text = read_text(os.path.join(tree, "COPYING.MinGW-w64-runtime", "COPYING.MinGW-w64-runtime.txt"))
     files = [f for f in sources["runtime-files"] if "/winpthreads/" not in f]
-    notices = file_notices(files, tree)
-    if notices:
-        text += ("\n--- The notices of the runtime's source files whose objects VELQUOR.exe links, as they "
-                 "stand in each file ---\n")
-        for notice, paths in notices.items():
-            text += "\n" + "\n".join(paths) + ":\n\n" + notice + "\n"
-    return text
+    return with_file_notices(text, files, tree)
 
 
 def notice_winpthreads(part, items, sources):
-    path = os.path.join(sources["mingw"], "mingw-w64-libraries", "winpthreads", "COPYING")
-    return read_text(path).rstrip() + "\n"
+    tree = sources["mingw"]
+    text = read_text(os.path.join(tree, "mingw-w64-libraries", "winpthreads", "COPYING"))
+    files = [f for f in sources["runtime-files"] if "/winpthreads/" in f]
+    return with_file_notices(text, files, tree)
+
+
+def with_file_notices(licence_text, files, tree):
+    """A licence file, then the notices its linked source files open with: their
+    own years and holders (Lucent's in mingw_pformat.c, Intel's in winpthreads)."""
+    text = licence_text.rstrip() + "\n"
+    notices = file_notices(files, tree)
+    if notices:
+        text += "\n--- The notices of the source files whose objects VELQUOR.exe links, as each file has it ---\n"
+        for notice, paths in notices.items():
+            text += "\n" + "\n".join(paths) + ":\n\n" + notice + "\n"
+    return text
 
 
 def notice_gcc(part, items, sources):

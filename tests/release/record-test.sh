@@ -72,6 +72,8 @@ notices_checks() {
     <(plain "$work/notices.txt")
   check "notices: mingw_pformat.c's own Lucent notice, which the runtime's licence file does not hold" \
     grep -q '^ \* Copyright (C) 1997, 1999, 2001 Lucent Technologies$' <(plain "$work/notices.txt")
+  check "notices: the Intel notice of winpthreads' mutex.c, which winpthreads' COPYING does not hold" \
+    grep -q '^   Copyright (c) 2015 Intel Corporation$' <(plain "$work/notices.txt")
 
   # The notice list set against the link map: the same parts, no more, no fewer.
   parts_of_link "$map" "$exe_dir" >"$work/linked-parts"
