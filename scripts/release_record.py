@@ -331,30 +331,46 @@ WHOLE_OBJECTS = {"crt2.o": "crt/crtexe.c", "crt2u.o": "crt/crtexe.c", "crt1.o": 
                  "crt1u.o": "crt/crtexe.c"}
 
 
+# Import stubs, made by dlltool from .def files: no source file, no notice.
+IMPORT_STUB = re.compile(r"lib\w+?(s\d+|h|t)\.o")
+
+
 def runtime_source_files(inputs, mingw_source):
-    """The source file of each MinGW-w64 object in the link, where one exists
-    (import stubs are made by dlltool and have none)."""
+    """The source file of each MinGW-w64 object in the link. Raises Refused for
+    an object whose source, and so whose notice, cannot be found."""
     crt = os.path.join(mingw_source, "mingw-w64-crt")
     threads = os.path.join(mingw_source, "mingw-w64-libraries", "winpthreads")
-    crt_vars = automake_sources(os.path.join(crt, "Makefile.am"))
-    thread_vars = automake_sources(os.path.join(threads, "Makefile.am"))
-    files = []
+    sources = {"mingw-w64-runtime": (crt, automake_sources(os.path.join(crt, "Makefile.am"))),
+               "winpthreads": (threads, automake_sources(os.path.join(threads, "Makefile.am")))}
+    files, missing = [], []
     for item in inputs:
-        if item.part not in ("mingw-w64-runtime", "winpthreads"):
+        if item.part not in sources:
             continue
+        base, variables = sources[item.part]
         if not item.members:
             source = WHOLE_OBJECTS.get(os.path.basename(item.path))
-            files += [os.path.join(crt, source)] if source else []
+            if source:
+                files.append(os.path.join(crt, source))
+            else:
+                missing.append(item.path)
             continue
         for member in item.members:
-            target, _, stem = member.rpartition("-")
-            stem = stem[:-2] if stem.endswith(".o") else stem
-            variables, base = (thread_vars, threads) if item.part == "winpthreads" else (crt_vars, crt)
-            for source in variables.get(target + "_SOURCES", []):
-                if re.fullmatch(re.escape(stem) + r"\.(c|S|s|cpp)", os.path.basename(source)):
-                    files.append(os.path.join(base, source))
-                    break
+            source = member_source(member, variables)
+            if source:
+                files.append(os.path.join(base, source))
+            elif not IMPORT_STUB.fullmatch(member):
+                missing.append(f"{os.path.basename(item.path)}({member})")
+    if missing:
+        raise Refused("no source file, and so no notice, found for: " + ", ".join(missing))
     return sorted(set(files))
+
+
+def member_source(member, variables):
+    """lib32_libmingwex_a-mingw_pformat.o -> the source of lib32_libmingwex_a_SOURCES named mingw_pformat.*"""
+    target, _, stem = member.partition("-")
+    stem = stem[:-2] if stem.endswith(".o") else stem
+    return next((source for source in variables.get(target + "_SOURCES", [])
+                 if re.fullmatch(re.escape(stem) + r"\.(c|S|s|cpp)", os.path.basename(source))), "")
 
 
 def leading_notice(path):

@@ -75,6 +75,16 @@ notices_checks() {
   check "notices: the Intel notice of winpthreads' mutex.c, which winpthreads' COPYING does not hold" \
     grep -q '^   Copyright (c) 2015 Intel Corporation$' <(plain "$work/notices.txt")
 
+  # A linked object whose source file, and so its notice, is not found stops the notices.
+  cp -rs "$mingw_tree" "$work/mingw-without-pformat"
+  rm "$work/mingw-without-pformat/mingw-w64-crt/Makefile.am"
+  sed 's| stdio/mingw_pformat.c | |' "$mingw_tree/mingw-w64-crt/Makefile.am" \
+    >"$work/mingw-without-pformat/mingw-w64-crt/Makefile.am"
+  refuses "notices: refused when a linked runtime object's source is not found" \
+    "no notice, found for: libmingwex.a\(lib32_libmingwex_a-mingw_pformat.o\)" \
+    "${record[@]}" notices "$map" --build-dir "$exe_dir" --arch "$arch" --mingw-source "$work/mingw-without-pformat" \
+    --libjpeg-source "$jpeg_tree" --out "$work/notices-without-pformat.txt"
+
   # The notice list set against the link map: the same parts, no more, no fewer.
   parts_of_link "$map" "$exe_dir" >"$work/linked-parts"
   parts_of_notices "$work/notices.txt" >"$work/noticed-parts"
