@@ -231,6 +231,13 @@ with zipfile.ZipFile(out, "w") as bundle:
 PY
 }
 
+# Before anything is signed: the exe links only code whose licence it can carry and has a notice for.
+check_link() {
+  /usr/bin/python3 "$work/src/scripts/release_record.py" check-link "$work/build/$arch/src/main/VELQUOR.map" \
+    --build-dir "$work/build/$arch/src/main" >/dev/null ||
+    fail "the exe links code whose licence has no notice or cannot ship (see above); no release"
+}
+
 # The notices, the bill of materials and the build record, from the link map of
 # the exe just built: what the link holds, and nothing else.
 record() {
@@ -238,8 +245,6 @@ record() {
   local build=$work/build/$arch map=$work/build/$arch/src/main/VELQUOR.map
   local record=(/usr/bin/python3 "$work/src/scripts/release_record.py")
   local mingw_version mingw_tree jpeg_version
-  "${record[@]}" check-link "$map" --build-dir "$build/src/main" >/dev/null ||
-    fail "the exe links code whose licence has no notice or cannot ship (see above); no release"
   mingw_version=$(dpkg-query -W -f='${source:Version}' "mingw-w64-$arch-dev")
   mingw_tree=$(BUILD_DIR=$work/build bash "$work/src/scripts/fetch-source.sh" mingw-w64 "$mingw_version") ||
     fail "no MinGW-w64 source package $mingw_version for the notices; no release"
@@ -290,6 +295,7 @@ release() {
   url=$(project_url "$work/src/CMakeLists.txt")
   [ -n "$version" ] || fail "no project version in the build's CMake cache"
   pe_check "$exe" "$version"
+  check_link
 
   local stage=$work/stage
   mkdir -p "$stage"
