@@ -401,8 +401,10 @@ RULE = "=" * 78
 def heading(part, items):
     archives = ", ".join(sorted({os.path.basename(i.path) for i in items}))
     source, version = items[0].source, items[0].version
+    packages = ", ".join(sorted({i.package for i in items if i.package})) or "none: built here from the source package"
     return (f"{RULE}\n{part.name} (Debian source package {source} {version})\n"
-            f"Licence: {part.licence}\nLinked into VELQUOR.exe from: {archives}\n{RULE}\n\n")
+            f"Licence: {part.licence}\nDebian binary packages: {packages}\n"
+            f"Linked into VELQUOR.exe from: {archives}\n{RULE}\n\n")
 
 
 def notice_libjpeg(part, items, sources):

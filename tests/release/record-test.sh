@@ -56,6 +56,18 @@ holds_verbatim() { # NOTICES FILE
 }
 crlf_only() { ! grep -q $'[^\r]$' "$1" && ! grep -q $'^$' "$1"; }
 parts_of_link() { "${record[@]}" check-link "$1" --build-dir "$2" | sed 's/: .*//' | sort; }
+# The Debian packages of the archives and objects a link map names, found here
+# without release_record.py: the map's own lines, realpath and dpkg -S.
+packages_of_link() {
+  awk '/^Archive member included/ { inside = 1; next }
+    /^(Discarded input sections|Allocating common symbols|Memory Configuration)/ { inside = 0 }
+    inside && /^\// { sub(/\(.*/, ""); print }
+    /^LOAD \/.*\.o$/ { print $2 }' "$1" | sort -u | xargs -r realpath | grep -v '/libjpeg-turbo-' |
+    xargs -r dpkg -S | cut -d: -f1 | sort -u
+}
+packages_of_notices() {
+  plain "$1" | sed -n 's/^Debian binary packages: //p' | grep -v '^none' | tr ',' '\n' | sed 's/^ *//' | sort -u
+}
 parts_of_notices() { plain "$1" | grep -A1 '^=\{78\}$' | sed -n 's/ (Debian source package .*//p' | sort; }
 
 notices_checks() {
@@ -92,6 +104,12 @@ notices_checks() {
   echo "parts the notices name:              $(paste -sd, "$work/noticed-parts")"
   check "notices: the shipped exe's notices name exactly the parts its link map holds" \
     cmp -s "$work/linked-parts" "$work/noticed-parts"
+  packages_of_link "$map" >"$work/linked-packages"
+  packages_of_notices "$work/notices.txt" >"$work/noticed-packages"
+  echo "Debian packages of the link map's archives: $(paste -sd' ' "$work/linked-packages")"
+  echo "Debian packages the notices name:           $(paste -sd' ' "$work/noticed-packages")"
+  check "notices: ... and exactly the Debian packages that contribute objects" \
+    cmp -s "$work/linked-packages" "$work/noticed-packages"
 
   notices "$fixture_map" "$fixture_dir" "$work/fixture-notices.txt"
   parts_of_link "$fixture_map" "$fixture_dir" >"$work/fixture-linked-parts"
