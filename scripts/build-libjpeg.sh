@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds libjpeg-turbo (the IJG API) for MinGW ($1: i686 or x86_64) from
-# Debian's source package, static with SIMD, into
-# $BUILD_DIR/deps/libjpeg-turbo-ARCH. Cached: a second run does nothing.
+# Debian's source package at the version scripts/source-pins.txt names,
+# static with SIMD, into $BUILD_DIR/deps/libjpeg-turbo-ARCH. Cached: a second run does nothing.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -11,38 +11,14 @@ arch=${1:-i686}
 deps=$build_dir/deps
 prefix=$deps/libjpeg-turbo-$arch
 stamp=$prefix/.built
+# Exactly the version the tree pins, checked against its .dsc: never whatever the archive has that day.
+read -r _ version dsc_sha256 < <(grep -E '^libjpeg-turbo[[:space:]]' "$root/scripts/source-pins.txt")
 # What the build below makes: a cache made by another recipe is made again.
-recipe="libjpeg-turbo static, SIMD, NO_GETENV"
+recipe="libjpeg-turbo $version ($dsc_sha256) static, SIMD, NO_GETENV"
 
 [ "$(cat "$stamp" 2>/dev/null)" = "$recipe" ] && exit 0
 
-# Our own deb-src list and package lists: the machine's apt sources stay as they are.
-apt_dir=$deps/apt
-mkdir -p "$apt_dir/lists/partial" "$apt_dir/parts"
-suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
-echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian $suite main" \
-  > "$apt_dir/sources.list"
-apt_opts=(
-  -o "Dir::Etc::SourceList=$apt_dir/sources.list"
-  -o "Dir::Etc::SourceParts=$apt_dir/parts"
-  -o "Dir::State::Lists=$apt_dir/lists"
-  -o APT::Sandbox::User=root
-)
-
-src_dir=$deps/src
-mkdir -p "$src_dir"
-if ! compgen -G "$src_dir/libjpeg-turbo-*/CMakeLists.txt" >/dev/null; then
-  say "fetching Debian's libjpeg-turbo source package"
-  if ! apt-get "${apt_opts[@]}" update -qq; then
-    say "could not read Debian's source index: is the package mirror reachable?"
-    exit 1
-  fi
-  (cd "$src_dir" && apt-get "${apt_opts[@]}" source -qq libjpeg-turbo >/dev/null) || {
-    say "apt-get source libjpeg-turbo failed (dpkg-dev installed? mirror reachable?)"
-    exit 1
-  }
-fi
-source_tree=$(compgen -G "$src_dir/libjpeg-turbo-*/CMakeLists.txt" | head -n 1 | xargs dirname)
+source_tree=$(BUILD_DIR=$build_dir bash "$root/scripts/fetch-source.sh" libjpeg-turbo "$version" "$dsc_sha256")
 
 say "building $(basename "$source_tree") for $arch MinGW"
 # NO_GETENV: the launcher reads no environment, and libjpeg would otherwise

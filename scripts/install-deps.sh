@@ -16,6 +16,8 @@ packages=(
   time nlohmann-json3-dev
   # Reading PE images (the hardening checks, releases); checking the release's bill of materials.
   python3-pefile python3-jsonschema
+  # SPDX licence expressions and ids, for the release's bill of materials.
+  python3-license-expression
 )
 
 missing_packages() {

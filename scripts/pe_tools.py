@@ -179,23 +179,36 @@ def write_zip(out, epoch, folder, names):
 
 
 def expected_zip(reference, exe, out):
-    """The reference release with its exe replaced by EXE and SHA256SUMS told so: entries,
-    order, times and compression kept, so the bytes are what the release would be."""
+    """The reference release with its exe replaced by EXE: entries, order, times and
+    compression kept, so the bytes are what the release would be. The bill of materials
+    carries the exe's hashes and SHA256SUMS every file's, so both follow the exe."""
+    import release_record  # beside this file
+
     with open(exe, "rb") as source:
         exe_bytes = source.read()
-    digest = hashlib.sha256(exe_bytes).hexdigest()
+    digests = {}
     entries = []
     with zipfile.ZipFile(reference) as source:
         for info in source.infolist():
             data = source.read(info)
             if info.filename == "VELQUOR.exe":
                 data = exe_bytes
+            elif info.filename == "VELQUOR.cdx.json":
+                data = release_record.bom_for_exe(data, exe_bytes)
             elif info.filename == "SHA256SUMS":
-                lines = [digest + "  VELQUOR.exe" if line.endswith("  VELQUOR.exe") else line
-                         for line in data.decode().splitlines()]
-                data = ("\n".join(lines) + "\n").encode()
+                data = _sums_for(data, digests)
+            digests[info.filename] = hashlib.sha256(data).hexdigest()
             entries.append((info, data))
     _write_entries(out, entries)
+
+
+def _sums_for(sums, digests):
+    """SHA256SUMS ("<sha256>  <name>" lines) with the digests of the files DIGESTS names."""
+    lines = []
+    for line in sums.decode().splitlines():
+        digest, _, name = line.partition("  ")
+        lines.append(f"{digests.get(name, digest)}  {name}")
+    return ("\n".join(lines) + "\n").encode()
 
 
 def extract(zip_path, out_dir):

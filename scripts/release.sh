@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes the release bundle of the committed tree:
-#   OUT/VELQUOR-<version>-win32.zip  (VELQUOR.exe, INSTALL.txt, SHA256SUMS)
+#   OUT/VELQUOR-<version>-win32.zip  (VELQUOR.exe, INSTALL.txt, THIRD-PARTY-NOTICES.txt,
+#                                     VELQUOR.cdx.json, BUILDINFO.txt, SHA256SUMS)
 #   OUT/VELQUOR-<version>-win32.zip.sha256
 # It builds a fresh clone of HEAD in a folder of its own, so the bundle holds
 # exactly what the commit holds; the unsigned exe and the zip are the same
@@ -203,7 +204,43 @@ pe_check() {
 write_zip() {
   local stage=$1 zip=$2 commit_time=$3
   /usr/bin/python3 "$work/src/scripts/pe_tools.py" write-zip "$zip" "$commit_time" "$stage" \
-    VELQUOR.exe INSTALL.txt SHA256SUMS
+    VELQUOR.exe INSTALL.txt THIRD-PARTY-NOTICES.txt VELQUOR.cdx.json BUILDINFO.txt SHA256SUMS
+}
+
+# Before anything is signed: the exe links only code whose licence it can carry and has a notice for.
+check_link() {
+  /usr/bin/python3 "$work/src/scripts/release_record.py" check-link "$work/build/$arch/src/main/VELQUOR.map" \
+    --build-dir "$work/build/$arch/src/main" >/dev/null ||
+    fail "the exe links code whose licence has no notice or cannot ship (see above); no release"
+}
+
+# The notices, the bill of materials and the build record, from the link map of
+# the exe just built: what the link holds, and nothing else.
+record() {
+  local stage=$1 version=$2 commit=$3 commit_time=$4
+  local build=$work/build/$arch map=$work/build/$arch/src/main/VELQUOR.map
+  local record=(/usr/bin/python3 "$work/src/scripts/release_record.py")
+  local mingw_version mingw_tree jpeg_version
+  mingw_version=$(dpkg-query -W -f='${source:Version}' "mingw-w64-$arch-dev")
+  mingw_tree=$(BUILD_DIR=$work/build bash "$work/src/scripts/fetch-source.sh" mingw-w64 "$mingw_version") ||
+    fail "no MinGW-w64 source package $mingw_version for the notices; no release"
+  read -r _ jpeg_version _ < <(grep -E '^libjpeg-turbo[[:space:]]' "$work/src/scripts/source-pins.txt")
+  "${record[@]}" notices "$map" --build-dir "$build/src/main" --arch "$arch" --mingw-source "$mingw_tree" \
+    --libjpeg-source "$work/build/deps/src/libjpeg-turbo-$(upstream_of "$jpeg_version")" \
+    --out "$stage/THIRD-PARTY-NOTICES.txt" || fail "the notices could not be written; no release"
+  "${record[@]}" buildinfo "$map" --build-dir "$build/src/main" --arch "$arch" --exe "$build/src/main/VELQUOR.exe" \
+    --version "$version" --commit "$commit" --time "$commit_time" \
+    --libjpeg-dsc "$work/build/deps/src/libjpeg-turbo_${jpeg_version#*:}.dsc" --out "$stage/BUILDINFO.txt" ||
+    fail "the build record could not be written; no release"
+  "${record[@]}" bom "$map" --build-dir "$build/src/main" --exe "$stage/VELQUOR.exe" --version "$version" \
+    --commit "$commit" --time "$commit_time" --out "$stage/VELQUOR.cdx.json" ||
+    fail "the bill of materials could not be written; no release"
+}
+
+# 1:2.1.5-2 -> 2.1.5, as dpkg-source names the unpacked tree.
+upstream_of() {
+  local version=${1#*:}
+  echo "${version%-*}"
 }
 
 release() {
@@ -219,6 +256,8 @@ release() {
   local commit commit_time
   commit=$(git -C "$root" rev-parse HEAD)
   commit_time=$(git -C "$root" log -1 --format=%ct "$commit")
+  # Every tool that would stamp a time takes the commit's.
+  export SOURCE_DATE_EPOCH=$commit_time
 
   bash "$root/scripts/install-deps.sh"
   work=$(mktemp -d /tmp/velquor-release.XXXXXX)
@@ -232,6 +271,7 @@ release() {
   url=$(project_url "$work/src/CMakeLists.txt")
   [ -n "$version" ] || fail "no project version in the build's CMake cache"
   pe_check "$exe" "$version"
+  check_link
 
   local stage=$work/stage
   mkdir -p "$stage"
@@ -248,7 +288,8 @@ release() {
     printf '\357\273\277'
     sed -e "s/@VERSION@/$version/" -e 's/$/\r/' "$work/src/assets/INSTALL.txt"
   } >"$stage/INSTALL.txt"
-  (cd "$stage" && sha256sum VELQUOR.exe INSTALL.txt >SHA256SUMS)
+  record "$stage" "$version" "$commit" "$commit_time"
+  (cd "$stage" && sha256sum VELQUOR.exe INSTALL.txt THIRD-PARTY-NOTICES.txt VELQUOR.cdx.json BUILDINFO.txt >SHA256SUMS)
 
   local zip=VELQUOR-$version-win32.zip
   write_zip "$stage" "$work/$zip" "$commit_time"

@@ -58,6 +58,29 @@ helper() { /usr/bin/python3 "$root/scripts/pe_tools.py" "$@"; }
 
 is_zip() { [ "$(head -c 2 "$1")" = PK ]; }
 
+# Before any bytes are compared: each package the release was built with whose
+# version differs here, as "package: release version -> this machine's".
+# Prints those lines to stdout too, for the verdict.
+package_versions() {
+  local file=$1 record=$2/BUILDINFO.txt lines
+  if ! is_zip "$file"; then
+    say "$file is an exe alone: no build record to compare this machine's package versions with"
+    return 0
+  fi
+  if [ ! -f "$record" ]; then
+    say "$file holds no BUILDINFO.txt: this machine's package versions cannot be compared with the release's"
+    return 0
+  fi
+  lines=$(/usr/bin/python3 "$root/scripts/release_record.py" compare-buildinfo "$record") || return 1
+  if [ -z "$lines" ]; then
+    say "this machine has the package versions the release was built with ($(sed -n 's/^Build-Origin: //p' "$record" | tr -d '\r'))"
+    return 0
+  fi
+  say "packages whose version here differs from the release's build (release -> this machine):"
+  sed 's/^/verify-release:   /' <<<"$lines" >&2
+  echo "$lines"
+}
+
 # The unsigned release of this tree: release.sh's own clean build.
 reference_zip() {
   if [ -n "$reference" ]; then
@@ -97,6 +120,9 @@ main() {
     [ -f "$given_exe" ] || fail "$file: holds no VELQUOR.exe"
   fi
 
+  local versions=''
+  versions=$(package_versions "$file" "$work/given") || fail "the release's build record cannot be read"
+
   local ref
   ref=$(reference_zip)
   mkdir "$work/ref"
@@ -129,6 +155,7 @@ main() {
   else
     echo "$file: differs from this tree's build:"
     printf '%s' "$differences"
+    [ -z "$versions" ] || echo "  likely reason: this machine builds with other package versions than the release (above)"
   fi
   echo "$signature"
   return 1

@@ -172,6 +172,7 @@ stripped_is_suite_exe() {
 fails_to_verify() { ! verifies "$1"; }
 reports() { grep -q "$2" "$1.report"; }
 pe_tools() { /usr/bin/python3 "$root/scripts/pe_tools.py" "$@"; }
+zip_names() { /usr/bin/python3 -c 'import sys, zipfile; print(*zipfile.ZipFile(sys.argv[1]).namelist())' "$1"; }
 unzip_to() { pe_tools extract "$1" "$2" >/dev/null; }
 flip_byte() { python3 -c '
 import sys
@@ -230,6 +231,12 @@ releases() {
   check "signed release: stripping the signature gives the suite's exe" stripped_is_suite_exe "$exe"
   check "signed release: SHA256SUMS lists the signed exe" \
     grep -qx "$(sha256sum "$exe" | cut -d' ' -f1)  VELQUOR.exe" "$work/signed/files/SHA256SUMS"
+  check "signed release: the exe, INSTALL.txt, the notices, the BOM, the build record and SHA256SUMS, in that order" \
+    test "$(zip_names "$signed_zip")" = "VELQUOR.exe INSTALL.txt THIRD-PARTY-NOTICES.txt VELQUOR.cdx.json BUILDINFO.txt SHA256SUMS"
+  check "signed release: SHA256SUMS covers every other file" \
+    bash -c 'cd "$1" && sha256sum --quiet -c SHA256SUMS && [ "$(wc -l <SHA256SUMS)" = 5 ]' _ "$work/signed/files"
+  check "signed release: its BOM carries the signed exe's hashes" /usr/bin/python3 "$repo/scripts/release_record.py" \
+    check-bom "$work/signed/files/VELQUOR.cdx.json" --exe "$exe"
 
   # Signing away from the build: the signature made above, attached to a new build.
   check "release.sh attaches a signature made elsewhere" \
@@ -237,6 +244,7 @@ releases() {
   unzip_to "$(compgen -G "$work/attached/VELQUOR-*-win32.zip")" "$work/attached/files"
   check "a signature made elsewhere, attached by release.sh, gives the exe signed there" \
     cmp "$work/attached/files/VELQUOR.exe" "$work/detached/pfx.exe"
+  attached_zip=$(compgen -G "$work/attached/VELQUOR-*-win32.zip")
   refuses "release.sh refuses a signature made for other bytes" "does not belong" \
     release --out "$work/refused" --signature "$work/detached/other.sig"
   refuses "a signing that fails after the build (wrong PIN)" "signing failed" \
@@ -297,6 +305,28 @@ untrusted root refused|$exe|none|not valid"
   done <<<"$table"
 }
 
+# Another clone of the same commit, in another folder, releases the same zip
+# bytes as the runs above: unsigned, and with the same signature attached.
+second_release() { # OUT SAME-AS-ZIP [release.sh options]
+  local out=$1 same=$2
+  shift 2
+  bash "$second/scripts/release.sh" --out "$out" "$@" 2>"$out.log" || {
+    cat "$out.log" >&2
+    return 1
+  }
+  cmp "$(compgen -G "$out/VELQUOR-*-win32.zip")" "$same"
+}
+
+reproducible_releases() {
+  second=$work/second-clone
+  git clone -q "$repo" "$second"
+  mkdir -p "$second/build/deps"
+  cp -r "$deps/src" "$second/build/deps/src"
+  check "a second clone's unsigned release: the same zip bytes" second_release "$work/second-unsigned" "$unsigned_zip"
+  check "a second clone's release with the same signature attached: the same zip bytes" \
+    second_release "$work/second-attached" "$attached_zip" --signature "$work/detached/pfx.sig"
+}
+
 cleanup() {
   [ -z "${tsa_pid:-}" ] || kill "$tsa_pid" 2>/dev/null || true
 }
@@ -315,6 +345,7 @@ release --sign-detached "$work/other.exe" "$work/detached/other.sig" "${pfx[@]}"
 signing_without_a_build
 releases
 verifications
+reproducible_releases
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures signing check(s) failed"
