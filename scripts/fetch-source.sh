@@ -15,7 +15,7 @@ upstream=${version#*:}
 tree=$src_dir/$package-${upstream%-*}
 stamp=$tree/.fetched
 
-say() { printf 'fetch-source: %s\n' "$*" >&2; }
+. "$root/scripts/common.sh"
 
 check_dsc() {
   [ -n "$want" ] || return 0

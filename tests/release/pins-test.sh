@@ -9,7 +9,10 @@ root=$1 work=$2 deps=$3
 rm -rf "$work"
 mkdir -p "$work"
 
-failures=0 n=0
+# shellcheck source=../support/checks.sh
+. "$(dirname "$0")/../support/checks.sh"
+
+n=0
 read -r _ version dsc_sha256 < <(grep -E '^libjpeg-turbo[[:space:]]' "$root/scripts/source-pins.txt")
 dsc_name=libjpeg-turbo_${version#*:}.dsc
 
@@ -34,21 +37,16 @@ while IFS='|' read -r name pin_version pin_sha cached pattern; do
   status=0
   out=$(BUILD_DIR=$case_dir/build bash "$case_dir/tree/scripts/build-libjpeg.sh" i686 2>&1) || status=$?
   if [ "$status" -eq 0 ]; then
-    echo "FAIL: $name: build-libjpeg.sh went on"
+    flunk "$name: build-libjpeg.sh went on"
   elif ! grep -Eq "$pattern" <<<"$out"; then
-    echo "FAIL: $name: no '$pattern' in what it said:"
+    flunk "$name: no '$pattern' in what it said:"
   elif compgen -G "$case_dir/build/deps/libjpeg-turbo-i686/lib/*" >/dev/null; then
-    echo "FAIL: $name: it built a libjpeg all the same"
+    flunk "$name: it built a libjpeg all the same"
   else
-    echo "ok:   $name"
+    pass "$name"
     continue
   fi
-  failures=$((failures + 1))
   printf '%s\n' "$out" | sed 's/^/    /'
 done <<<"$cases"
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures pin check(s) failed"
-  exit 1
-fi
-echo "all pin checks passed"
+checks_done pin

@@ -10,29 +10,8 @@ record=(/usr/bin/python3 "$root/scripts/release_record.py")
 rm -rf "$work"
 mkdir -p "$work"
 
-failures=0
-pass() { printf 'ok:   %s\n' "$1"; }
-flunk() {
-  printf 'FAIL: %s\n' "$1"
-  failures=$((failures + 1))
-}
-check() {
-  local name=$1
-  shift
-  if "$@"; then pass "$name"; else flunk "$name"; fi
-}
-# A command that must fail and say why: name | pattern | command...
-refuses() {
-  local name=$1 pattern=$2 out status=0
-  shift 2
-  out=$("$@" 2>&1) || status=$?
-  if [ "$status" -ne 0 ] && grep -Eq "$pattern" <<<"$out"; then
-    pass "$name"
-  else
-    flunk "$name (exit $status; no '$pattern' in:)"
-    printf '%s\n' "$out" | sed 's/^/    /'
-  fi
-}
+# shellcheck source=../support/checks.sh
+. "$(dirname "$0")/../support/checks.sh"
 
 read -r _ jpeg_version jpeg_dsc_sha256 < <(grep -E '^libjpeg-turbo[[:space:]]' "$root/scripts/source-pins.txt")
 jpeg_upstream=${jpeg_version#*:}
@@ -263,7 +242,7 @@ verify_checks() {
     bash -c 'grep -n "nasm: 2.15.05-1" <<<"$1" | head -n 1 | cut -d: -f1 |
       { read -r first; [ "$first" -lt "$(grep -n "differs from this tree" <<<"$1" | cut -d: -f1)" ]; }' _ "$out"
   check "verify-release.sh: ... and calls it the likely reason the bytes differ" grep -q "likely reason" <<<"$out"
-  [ "$failures" = 0 ] || printf '%s\n' "$out" | sed 's/^/    /'
+  ! any_failed || printf '%s\n' "$out" | sed 's/^/    /'
 
   status=0
   out=$(bash "$root/scripts/verify-release.sh" --reference "$work/reference.zip" "$work/reference.zip" 2>&1) ||
@@ -279,8 +258,4 @@ schema_checks
 buildinfo_checks
 verify_checks
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures release record check(s) failed"
-  exit 1
-fi
-echo "all release record checks passed"
+checks_done "release record"

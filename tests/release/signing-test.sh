@@ -9,30 +9,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 rm -rf "$work"
 mkdir -p "$work"
-failures=0
-pass() { echo "ok: $1"; }
-flunk() {
-  echo "FAIL: $1"
-  failures=$((failures + 1))
-}
-check() {
-  local what=$1
-  shift
-  if "$@"; then pass "$what"; else flunk "$what"; fi
-}
-# A command that must fail, and say something matching PATTERN on the way.
-refuses() {
-  local what=$1 pattern=$2 out
-  shift 2
-  if out=$("$@" 2>&1); then
-    flunk "$what: it succeeded"
-  elif ! grep -Eq "$pattern" <<<"$out"; then
-    flunk "$what: no message matching '$pattern' in:"
-    printf '%s\n' "$out" | sed 's/^/    /'
-  else
-    pass "$what"
-  fi
-}
+# shellcheck source=../support/checks.sh
+. "$(dirname "$0")/../support/checks.sh"
 
 pki=$work/pki
 password='correct horse 7'
@@ -347,8 +325,4 @@ releases
 verifications
 reproducible_releases
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures signing check(s) failed"
-  exit 1
-fi
-echo "all signing checks passed"
+checks_done signing

@@ -7,12 +7,8 @@ scripts=$(cd "$(dirname "$0")/../../scripts" && pwd)
 work=$1
 rm -rf "$work"
 mkdir -p "$work"
-failures=0
-pass() { echo "ok: $1"; }
-flunk() {
-  echo "FAIL: $1"
-  failures=$((failures + 1))
-}
+# shellcheck source=../support/checks.sh
+. "$(dirname "$0")/../support/checks.sh"
 
 # Runs BODY as a script of its own (named probe.sh) with the library sourced, and
 # compares its exit status and its output (stdout and stderr, lines joined by |).
@@ -105,8 +101,4 @@ sets_nothing "$scripts/wine-env.sh"
 . "$scripts/common.sh"
 preset_cases
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures check(s) of the scripts' library failed"
-  exit 1
-fi
-echo "all checks of the scripts' library passed"
+checks_done "scripts' library"
