@@ -10,6 +10,7 @@
 
 #include "launcher_driver.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -296,7 +297,8 @@ TEST_P(ScreenReader, ReadsEveryLabelAndTheBarThenHearsEachStepInTime) {
     // Before the first tick: every label, top to bottom, then the bar at 0.
     const std::vector<Element> children = ChildrenOf(splash);
     const std::vector<std::wstring> labels = {L"VELQUOR", L"UM PRODUTO MERVIK", kNotice, L"Recebendo ..."};
-    ASSERT_EQ(children.size(), labels.size() + 1) << "the labels and the bar";
+    const bool complete = children.size() == labels.size() + 1;
+    EXPECT_TRUE(complete) << children.size() << " children: the labels and the bar were expected";
     LONG above = -1;
     for (size_t i = 0; i < children.size(); ++i) {
         const Element& child = children[i];
@@ -305,7 +307,7 @@ TEST_P(ScreenReader, ReadsEveryLabelAndTheBarThenHearsEachStepInTime) {
         std::printf("child %zu: \"%s\" role %ld, top %ld\n", i, Utf8(child.name).c_str(), child.role, place.top);
         EXPECT_GT(place.top, above) << "child " << i << " is not below the one before";
         above = place.top;
-        if (i < labels.size()) {
+        if (complete && i < labels.size()) {
             EXPECT_EQ(child.nameResult, S_OK) << i;
             EXPECT_EQ(child.name, labels[i]) << i;
             EXPECT_EQ(ClassOf(child.window), L"Static") << i;
@@ -313,14 +315,16 @@ TEST_P(ScreenReader, ReadsEveryLabelAndTheBarThenHearsEachStepInTime) {
             EXPECT_EQ(child.role, UnderWine() ? ROLE_SYSTEM_CLIENT : ROLE_SYSTEM_STATICTEXT) << i;
         }
     }
-    const Element& bar = children.back();
-    EXPECT_EQ(ClassOf(bar.window), PROGRESS_CLASSW);
-    EXPECT_EQ(bar.role, UnderWine() ? ROLE_SYSTEM_CLIENT : ROLE_SYSTEM_PROGRESSBAR);
-    EXPECT_EQ(ProgressPosition(splash), 0);
-    if (SUCCEEDED(bar.valueResult) && !bar.value.empty()) {  // where the system's proxy gives one
-        EXPECT_EQ(bar.value.rfind(L"0", 0), 0u) << Utf8(bar.value);
+    if (!children.empty()) {
+        const Element& bar = children.back();
+        EXPECT_EQ(ClassOf(bar.window), PROGRESS_CLASSW);
+        EXPECT_EQ(bar.role, UnderWine() ? ROLE_SYSTEM_CLIENT : ROLE_SYSTEM_PROGRESSBAR);
+        if (SUCCEEDED(bar.valueResult) && !bar.value.empty()) {  // where the system's proxy gives one
+            EXPECT_EQ(bar.value.rfind(L"0", 0), 0u) << Utf8(bar.value);
+        }
     }
-    HWND status = children[labels.size() - 1].window;
+    EXPECT_EQ(ProgressPosition(splash), 0);
+    HWND status = complete ? children[labels.size() - 1].window : nullptr;
 
     // Each step: one live-region event from the status line, whose name, read
     // at once from here, is that step's text, while the bar shows its step.
@@ -341,8 +345,8 @@ TEST_P(ScreenReader, ReadsEveryLabelAndTheBarThenHearsEachStepInTime) {
         int position;
     };
     const Step steps[] = {{L"SEJA BEM VINDO!", 10}, {L"AGUARDE UM MOMENTO!", 30}};
-    ASSERT_EQ(events.size(), std::size(steps)) << "live-region events from the launcher";
-    for (size_t i = 0; i < events.size(); ++i) {
+    EXPECT_EQ(events.size(), std::size(steps)) << "live-region events from the launcher";
+    for (size_t i = 0; i < std::min(events.size(), std::size(steps)); ++i) {
         const LiveEvent& event = events[i];
         std::printf("event %zu: \"%s\" answered in %.1f ms, bar at %d\n", i + 1, Utf8(event.name).c_str(),
                     event.answerMs, event.position);
