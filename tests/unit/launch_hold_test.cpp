@@ -84,7 +84,9 @@ TEST_F(LaunchHold, AnswersWhatOtherThreadsSendAndHandlesNothingElse) {
         WaitForSingleObject(holding, INFINITE);
         Sleep(20);  // well inside the hold
         const auto asked = Clock::now();
-        answer = SendMessageW(window_, kQuestion, 0, 0);
+        DWORD_PTR result = 0;  // unanswered in time, it is not waited for longer
+        if (SendMessageTimeoutW(window_, kQuestion, 0, 0, SMTO_NORMAL, 1000, &result))
+            answer = static_cast<LRESULT>(result);
         answeredAt = Clock::now();
         answerMs = std::chrono::duration<double, std::milli>(answeredAt - asked).count();
     });
