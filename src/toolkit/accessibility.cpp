@@ -8,15 +8,15 @@
 
 namespace toolkit {
 
-// {C12BCD8E-2A8E-4950-8AE7-3625111D58EB}
-const GUID kLiveSettingProperty = {0xc12bcd8e, 0x2a8e, 0x4950, {0x8a, 0xe7, 0x36, 0x25, 0x11, 0x1d, 0x58, 0xeb}};
-// {608D3DF8-8128-4AA7-A428-F55E49267291}
-const GUID kAccessibleNameProperty = {0x608d3df8, 0x8128, 0x4aa7, {0xa4, 0x28, 0xf5, 0x5e, 0x49, 0x26, 0x72, 0x91}};
-
 namespace {
 
-// Defined here rather than linked from MinGW's uuid library, which would
-// bring thousands of others with them.
+// UIA's LiveSetting_Property_GUID, which MinGW's headers lack.
+// {C12BCD8E-2A8E-4950-8AE7-3625111D58EB}
+const GUID kLiveSettingProperty = {0xc12bcd8e, 0x2a8e, 0x4950, {0x8a, 0xe7, 0x36, 0x25, 0x11, 0x1d, 0x58, 0xeb}};
+// MinGW declares these (PROPID_ACC_NAME, CLSID_AccPropServices, IID_IAccPropServices) but defines
+// them only in its uuid library, which would bring thousands of others with them.
+// {608D3DF8-8128-4AA7-A428-F55E49267291}
+const GUID kAccessibleNameProperty = {0x608d3df8, 0x8128, 0x4aa7, {0xa4, 0x28, 0xf5, 0x5e, 0x49, 0x26, 0x72, 0x91}};
 // {B5F8350B-0548-48B1-A6EE-88BD00B4A5E7}
 const CLSID kAccPropServicesClass = {0xb5f8350b, 0x0548, 0x48b1, {0xa6, 0xee, 0x88, 0xbd, 0x00, 0xb4, 0xa5, 0xe7}};
 // {6E26E776-04F0-495D-80E4-3330352E3169}

@@ -3,10 +3,10 @@
 // controls: live-region events for text that changes, and annotations of
 // properties the proxies cannot know (a window's accessible name, UIA's
 // LiveSetting). The annotations go through oleacc's IAccPropServices, loaded
-// only when something asks for the window's accessible objects, so a PC
-// without an accessibility client loads no COM at all. Where Windows (or a
-// Windows without that property) refuses an annotation, the window goes on
-// as it would without it.
+// only where a screen reader runs or something asks for the window's
+// accessible objects, so a PC without an accessibility client loads no
+// oleacc at all. Where Windows (or a Windows without that property) refuses
+// an annotation, the window goes on as it would without it.
 #include "toolkit/handles.h"
 
 #include <string>
@@ -16,10 +16,8 @@ struct IAccPropServices;
 
 namespace toolkit {
 
-// Not in MinGW's headers: Windows 8 and later raise and read these.
-inline constexpr DWORD kEventObjectLiveRegionChanged = 0x8019;  // EVENT_OBJECT_LIVEREGIONCHANGED
-extern const GUID kLiveSettingProperty;                         // LiveSetting_Property_GUID
-extern const GUID kAccessibleNameProperty;                      // PROPID_ACC_NAME
+// EVENT_OBJECT_LIVEREGIONCHANGED, raised and read by Windows 8 and later; not in MinGW's headers.
+inline constexpr DWORD kEventObjectLiveRegionChanged = 0x8019;
 
 // UIA's LiveSetting values.
 enum class TLiveSetting { Off = 0, Polite = 1, Assertive = 2 };

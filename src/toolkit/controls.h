@@ -68,8 +68,6 @@ public:
     const std::wstring& Caption() const { return caption_; }
     // A live label's new text is announced to screen readers once it is painted.
     void SetCaption(std::wstring caption);
-    // The static control a screen reader reads; it goes with its form's window.
-    HWND Handle() const { return window_; }
     HFONT Font() const { return font_.handle.get(); }
     // A new font for the DPI, and the label sized to its text in it.
     void ApplyDpi(int dpi) override;
@@ -77,7 +75,7 @@ public:
 
 private:
     void AutoSize();
-    HWND window_ = nullptr;
+    HWND window_ = nullptr;  // the static a screen reader reads; it goes with its form's window
     TLiveSetting live_ = TLiveSetting::Off;
     std::wstring caption_;
     FontLayout fontLayout_{};

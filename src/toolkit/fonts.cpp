@@ -155,10 +155,11 @@ std::vector<int> CondensedAdvances(HDC dc, const Font& font, std::wstring_view t
     for (size_t i = 1; i < count; ++i) {
         const ABC& before = condensed.ink[i - 1];
         const double gap = (design.ink[i - 1].abcC + design.ink[i].abcA) * scale;
-        pens[i] = pens[i - 1] + before.abcA + before.abcB + gap - condensed.ink[i].abcA;
+        pens[i] = pens[i - 1] + before.abcA + static_cast<int>(before.abcB) + gap - condensed.ink[i].abcA;
     }
     const ABC& last = condensed.ink[count - 1];
-    const double natural = pens[count - 1] + last.abcA + last.abcB + design.ink[count - 1].abcC * scale;
+    const double natural =
+        pens[count - 1] + last.abcA + static_cast<int>(last.abcB) + design.ink[count - 1].abcC * scale;
     std::vector<int> advances(count);
     int previous = 0;
     for (size_t i = 0; i < count; ++i) {

@@ -99,8 +99,8 @@ struct FormLayout {
     int clientHeight;
     TColor colour;
     const wchar_t* icon;  // resource name of the window's icon
-    const wchar_t* accessibleName =
-        nullptr;  // what a screen reader calls the window, where it differs from the caption
+    // What a screen reader calls the window, where it differs from the caption.
+    const wchar_t* accessibleName = nullptr;
     void (Form::*onClose)(TObject& Sender, TCloseAction& Action);
     std::span<const ControlLayout<Form>> controls;
 };
