@@ -1,5 +1,7 @@
 #include "UABERTURA/UABERTURA.h"
 
+#include "toolkit/sent_messages.h"
+
 velquor::Tfrm_abertura* frm_abertura = nullptr;
 
 namespace velquor {
@@ -30,7 +32,8 @@ const ControlLayout<Self> kControls[] = {
     LabelLayout<Self>{.control = &Self::lbl_verifica,
                       .bounds = {24, 384, 75, 13},
                       .caption = L"Recebendo ...",
-                      .font = {.face = L"Tahoma", .height = 11, .bold = true, .colour = kStatusGreen}},
+                      .font = {.face = L"Tahoma", .height = 11, .bold = true, .colour = kStatusGreen},
+                      .live = TLiveSetting::Polite},
     ProgressBarLayout<Self>{
         .control = &Self::ProgressBar1, .bounds = {8, 408, 713, 25}, .min = 0, .max = 100, .position = 0},
     TimerLayout<Self>{.control = &Self::Timer1, .interval = 1000, .enabled = true, .onTimer = &Self::Timer1Timer},
@@ -45,11 +48,13 @@ const FormLayout<Self> Tfrm_abertura::Layout = {
     .clientHeight = 441,
     .colour = TColor::System(COLOR_BTNHIGHLIGHT),
     .icon = L"MAINICON",
+    .accessibleName = L"VELQUOR",
     .onClose = &Self::FormClose,
     .controls = kControls,
 };
 
-void SystemLaunchPlatform::Sleep(DWORD milliseconds) { ::Sleep(milliseconds); }
+// A screen reader reads each step's text while it lasts.
+void SystemLaunchPlatform::Hold(DWORD milliseconds) { WaitAnsweringSentMessages(milliseconds); }
 
 void SystemLaunchPlatform::WinExec(const char* commandLine, UINT showCommand) {
     ::WinExec(commandLine, showCommand);  // a missing product is not reported
@@ -64,12 +69,20 @@ Tfrm_abertura::Tfrm_abertura(TApplication& owner, LaunchPlatform& platform)
     Build(*this, Layout);
 }
 
+// Once the sequence has begun nothing closes the window, however asked; a
+// sequence that fails lets closes through again until the next tick.
 void Tfrm_abertura::Timer1Timer(TObject&) {
-    ShowStep(L"SEJA BEM VINDO!", 10);
-    platform_.Sleep(100);
-    ShowStep(L"AGUARDE UM MOMENTO!", 30);
-    platform_.Sleep(100);
-    platform_.WinExec(kProductCommandLine, SW_SHOWNORMAL);
+    RefuseClose(true);
+    try {
+        ShowStep(L"SEJA BEM VINDO!", 10);
+        platform_.Hold(100);
+        ShowStep(L"AGUARDE UM MOMENTO!", 30);
+        platform_.Hold(100);
+        platform_.WinExec(kProductCommandLine, SW_SHOWNORMAL);
+    } catch (...) {
+        RefuseClose(false);
+        throw;
+    }
     platform_.Terminate();
 }
 

@@ -13,6 +13,7 @@ using toolkit::TCloseAction;
 using toolkit::TForm;
 using toolkit::TImage;
 using toolkit::TLabel;
+using toolkit::TLiveSetting;
 using toolkit::TObject;
 using toolkit::TProgressBar;
 using toolkit::TTimer;
@@ -21,7 +22,8 @@ using toolkit::TTimer;
 class LaunchPlatform {
 public:
     virtual ~LaunchPlatform() = default;
-    virtual void Sleep(DWORD milliseconds) = 0;
+    // One of the sequence's holds: the window answers screen readers, and nothing else.
+    virtual void Hold(DWORD milliseconds) = 0;
     virtual void WinExec(const char* commandLine, UINT showCommand) = 0;
     virtual void Terminate() = 0;
 };
@@ -30,7 +32,7 @@ public:
 class SystemLaunchPlatform final : public LaunchPlatform {
 public:
     explicit SystemLaunchPlatform(TApplication& application) : application_(application) {}
-    void Sleep(DWORD milliseconds) override;
+    void Hold(DWORD milliseconds) override;
     void WinExec(const char* commandLine, UINT showCommand) override;
     void Terminate() override;
 

@@ -87,11 +87,20 @@ void TImage::Paint(HDC dc) const {
                       image_.pixels.data(), &header, DIB_RGB_COLORS);
 }
 
-void TLabel::Create(TForm& form, const Bounds& bounds, const wchar_t* caption, const FontLayout& font) {
+// The static is transparent, so its form's one pass paints the label's place
+// too and nothing shows unpainted in between; owner-drawn, so that whenever
+// it paints on its own it paints the very same pixels (TForm::PaintChild).
+void TLabel::Create(TForm& form, const Bounds& bounds, const wchar_t* caption, const FontLayout& font,
+                    TLiveSetting live) {
     Place(form, bounds);
     fontLayout_ = font;
     colour_ = font.colour.Resolve();
     caption_ = caption;
+    live_ = live;
+    window_ = CreateWindowExW(WS_EX_TRANSPARENT, L"STATIC", caption, WS_CHILD | WS_VISIBLE | SS_OWNERDRAW | SS_NOPREFIX,
+                              0, 0, 0, 0, form.Handle(), nullptr, form.Instance(), nullptr);
+    Check(window_ != nullptr, "CreateWindowEx(static)");
+    if (live != TLiveSetting::Off) form.Annotations().LiveSetting(window_, live);
     ApplyDpi(form.Dpi());
 }
 
@@ -101,6 +110,8 @@ void TLabel::SetCaption(std::wstring caption) {
     const RECT old = bounds_;
     AutoSize();
     form_->Invalidate(old);
+    SetWindowTextW(window_, caption_.c_str());
+    if (live_ != TLiveSetting::Off) form_->Announce(window_);
 }
 
 void TLabel::ApplyDpi(int dpi) {
@@ -128,6 +139,8 @@ void TLabel::AutoSize() {
     GetTextMetricsW(screen.get(), &metrics);
     const RECT sized{bounds_.left, bounds_.top, bounds_.left + width, bounds_.top + metrics.tmHeight};
     SetBoundsRect(sized);
+    SetWindowPos(window_, nullptr, sized.left, sized.top, sized.right - sized.left, sized.bottom - sized.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void TLabel::Paint(HDC dc) const {

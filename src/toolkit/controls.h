@@ -1,8 +1,10 @@
 #pragma once
 // The controls a form is built from. Pictures and labels are drawn by their
-// form (no window of their own, so the form paints everything in one pass
-// without flicker); the progress bar is a common control; the timer is a
+// form in one off-screen pass, without flicker; a label also has a window of
+// its own, a standard static control with its text, which is what a screen
+// reader reads. The progress bar is a common control; the timer is a
 // window-message timer of the form.
+#include "toolkit/accessibility.h"
 #include "toolkit/fonts.h"
 #include "toolkit/handles.h"
 #include "toolkit/layout.h"
@@ -62,8 +64,9 @@ private:
 
 class TLabel : public TGraphicControl {
 public:
-    void Create(TForm& form, const Bounds& bounds, const wchar_t* caption, const FontLayout& font);
+    void Create(TForm& form, const Bounds& bounds, const wchar_t* caption, const FontLayout& font, TLiveSetting live);
     const std::wstring& Caption() const { return caption_; }
+    // A live label's new text is announced to screen readers once it is painted.
     void SetCaption(std::wstring caption);
     HFONT Font() const { return font_.handle.get(); }
     // A new font for the DPI, and the label sized to its text in it.
@@ -72,6 +75,8 @@ public:
 
 private:
     void AutoSize();
+    HWND window_ = nullptr;  // the static a screen reader reads; it goes with its form's window
+    TLiveSetting live_ = TLiveSetting::Off;
     std::wstring caption_;
     FontLayout fontLayout_{};
     toolkit::Font font_;

@@ -3,6 +3,8 @@
 #include "toolkit/errors.h"
 #include "toolkit/stage_scope.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cwchar>
 #include <initializer_list>
 
@@ -109,22 +111,62 @@ Font CreateFontFrom(const FontLayout& layout, int dpi, FaceResolver& faces) {
     return created;
 }
 
-std::vector<int> CondensedAdvances(HDC dc, const Font& font, std::wstring_view text) {
-    if (font.widthPercent == 100 || text.empty()) return {};
-    Selection selected(dc, font.design.get());
-    std::vector<int> ends(text.size());  // where each character ends, at the design em
+namespace {
+
+// Where each character of `text` starts and ends, and where its ink does.
+struct Placement {
+    std::vector<int> starts;  // of the pen, at the face's own advances
+    std::vector<ABC> ink;     // A: from the pen to the ink, B: the ink's width
+    int end = 0;
+};
+
+Placement Place(HDC dc, HFONT font, std::wstring_view text) {
+    Selection selected(dc, font);
+    Placement placement{std::vector<int>(text.size()), std::vector<ABC>(text.size())};
+    std::vector<int> ends(text.size());
     SIZE whole{};
     GetTextExtentExPointW(dc, text.data(), static_cast<int>(text.size()), 0, nullptr, ends.data(), &whole);
-    std::vector<int> advances(text.size());
-    const auto scaled = [&](int designX) {
-        return static_cast<int>((static_cast<long long>(designX) * font.em * font.widthPercent + kDesignEm * 50) /
-                                (kDesignEm * 100LL));
-    };
-    int previous = 0;
     for (size_t i = 0; i < text.size(); ++i) {
-        const int end = scaled(ends[i]);
-        advances[i] = end - previous;
-        previous = end;
+        placement.starts[i] = i ? ends[i - 1] : 0;
+        if (!GetCharABCWidthsW(dc, text[i], text[i], &placement.ink[i])) {
+            placement.ink[i] = {0, static_cast<UINT>(ends[i] - placement.starts[i]), 0};
+        }
+    }
+    placement.end = ends.back();
+    return placement;
+}
+
+}  // namespace
+
+// The narrow face's widths, to the pixel: its design widths at the condensed
+// percentage. Each condensed glyph's ink follows the one before by the gap
+// the narrow face leaves between their inks, and what the line then lacks or
+// has over its width is shared out evenly. Placed by the design widths alone,
+// a glyph that hinting draws narrower than the percentage (an "M" at small
+// sizes) would leave all of the difference as a hole after it.
+std::vector<int> CondensedAdvances(HDC dc, const Font& font, std::wstring_view text) {
+    if (font.widthPercent == 100 || text.empty()) return {};
+    const Placement design = Place(dc, font.design.get(), text);
+    const Placement condensed = Place(dc, font.handle.get(), text);
+    const double scale = static_cast<double>(font.em) * font.widthPercent / (kDesignEm * 100.0);
+    const int line = static_cast<int>(std::lround(design.end * scale));
+    const size_t count = text.size();
+    std::vector<double> pens(count + 1, 0.0);  // the first character starts where the label does
+    for (size_t i = 1; i < count; ++i) {
+        const ABC& before = condensed.ink[i - 1];
+        const double gap = (design.ink[i - 1].abcC + design.ink[i].abcA) * scale;
+        pens[i] = pens[i - 1] + before.abcA + static_cast<int>(before.abcB) + gap - condensed.ink[i].abcA;
+    }
+    const ABC& last = condensed.ink[count - 1];
+    const double natural =
+        pens[count - 1] + last.abcA + static_cast<int>(last.abcB) + design.ink[count - 1].abcC * scale;
+    std::vector<int> advances(count);
+    int previous = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const double spread = (line - natural) * static_cast<double>(i + 1) / static_cast<double>(count);
+        const int end = i + 1 == count ? line : static_cast<int>(std::lround(pens[i + 1] + spread));
+        advances[i] = std::max(end, previous) - previous;
+        previous += advances[i];
     }
     return advances;
 }

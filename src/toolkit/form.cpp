@@ -5,6 +5,7 @@
 #include "toolkit/placement.h"
 #include "toolkit/stage_scope.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace toolkit {
@@ -104,6 +105,15 @@ LRESULT TForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_CLOSE:
             HandleClose();
             return 0;
+        case WM_DRAWITEM:
+            PaintChild(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+            return TRUE;
+        case WM_GETOBJECT:
+            annotations_.Apply();  // before the reader's proxy is made, so that it sees them
+            break;
+        case WM_DESTROY:
+            annotations_.Clear();
+            break;
         case WM_NCDESTROY:
             SetWindowLongPtrW(window_.get(), GWLP_USERDATA, 0);
             (void)window_.release();
@@ -143,32 +153,57 @@ void TForm::ApplyDpi(int dpi) {
     InvalidateRect(Handle(), nullptr, FALSE);
 }
 
-void TForm::Repaint() { RedrawWindow(Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN); }
+void TForm::Repaint() {
+    RedrawWindow(Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    RaiseAnnouncements();  // a hidden window is never painted, yet its news still count
+}
+
+void TForm::Announce(HWND liveRegion) {
+    if (std::find(announcements_.begin(), announcements_.end(), liveRegion) == announcements_.end())
+        announcements_.push_back(liveRegion);
+}
+
+void TForm::RaiseAnnouncements() {
+    for (HWND liveRegion : std::exchange(announcements_, {})) RaiseLiveRegionChanged(liveRegion);
+}
 
 void TForm::Invalidate(const RECT& area) { InvalidateRect(Handle(), &area, FALSE); }
 
 void TForm::Paint() {
     StageScope stage("paint");
-    PaintScope paint(Handle());
-    RECT client;
-    GetClientRect(Handle(), &client);
-    const int width = client.right - client.left;
-    const int height = client.bottom - client.top;
+    {
+        PaintScope paint(Handle());
+        Compose(paint.dc(), paint.area(), {paint.area().left, paint.area().top});
+    }
+    RaiseAnnouncements();
+}
+
+// A label's static shows the very pixels the form's own pass gives its place.
+void TForm::PaintChild(const DRAWITEMSTRUCT& item) const {
+    if (item.CtlType != ODT_STATIC) return;
+    RECT area = item.rcItem;
+    MapWindowPoints(item.hwndItem, Handle(), reinterpret_cast<POINT*>(&area), 2);
+    Compose(item.hDC, area, {item.rcItem.left, item.rcItem.top});
+}
+
+// Draws `area` of the client in one off-screen pass, then copies it to
+// `target` at `at` in one go: nothing flickers when labels change.
+void TForm::Compose(HDC target, const RECT& area, POINT at) const {
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
     if (width <= 0 || height <= 0) return;
-    // One off-screen pass, then one copy: nothing flickers when labels change.
-    MemoryDc buffer(CreateCompatibleDC(paint.dc()));
-    BitmapHandle surface(CreateCompatibleBitmap(paint.dc(), width, height));
+    MemoryDc buffer(CreateCompatibleDC(target));
+    BitmapHandle surface(CreateCompatibleBitmap(target, width, height));
     Check(buffer && surface, "CreateCompatibleBitmap");
     Selection selected(buffer.get(), surface.get());
+    SetViewportOrgEx(buffer.get(), -area.left, -area.top, nullptr);  // the controls draw in client coordinates
     SetDCBrushColor(buffer.get(), Colour());
-    FillRect(buffer.get(), &client, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+    FillRect(buffer.get(), &area, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
     for (const TGraphicControl* control : graphics_) {
         RECT overlap;
-        if (IntersectRect(&overlap, &control->BoundsRect(), &paint.area())) control->Paint(buffer.get());
+        if (IntersectRect(&overlap, &control->BoundsRect(), &area)) control->Paint(buffer.get());
     }
-    const RECT& area = paint.area();
-    BitBlt(paint.dc(), area.left, area.top, area.right - area.left, area.bottom - area.top, buffer.get(), area.left,
-           area.top, SRCCOPY);
+    BitBlt(target, at.x, at.y, width, height, buffer.get(), area.left, area.top, SRCCOPY);
 }
 
 void TForm::Realign() {
@@ -189,6 +224,7 @@ void TForm::Realign() {
 // (see CreateForm): closing it ends the application whatever the handler
 // chose, and the application object destroys the window at the end.
 void TForm::HandleClose() {
+    if (closeRefused_) return;
     TCloseAction action = TCloseAction::caHide;
     if (onClose_) onClose_(*this, action);
     application_.Terminate();

@@ -1,6 +1,7 @@
 #pragma once
 // A borderless top-level window built from its class's FormLayout, laid out
 // at the DPI of the monitor it is centred on.
+#include "toolkit/accessibility.h"
 #include "toolkit/controls.h"
 #include "toolkit/fonts.h"
 #include "toolkit/handles.h"
@@ -25,12 +26,19 @@ public:
     // The DPI the layout is drawn at.
     int Dpi() const { return dpi_; }
     FaceResolver& Faces() { return faces_; }
+    AccessibleAnnotations& Annotations() { return annotations_; }
 
     // First show: centred on the desktop, then shown as `showCommand` asks.
     void Show(int showCommand);
     // Invalidates the whole window and paints it now, without the message loop.
     void Repaint();
+    // Raises a live-region event for `liveRegion` once the window is next painted:
+    // a screen reader that asks at once then finds the thread free to answer.
+    void Announce(HWND liveRegion);
     void Invalidate(const RECT& area);
+    // While refused, a close asked for in any way (WM_CLOSE, the system
+    // menu's or the taskbar's Close, from any process) is ignored.
+    void RefuseClose(bool refused) { closeRefused_ = refused; }
 
     // Used by the controls while they are created.
     void AddGraphic(TGraphicControl& control) {
@@ -50,6 +58,9 @@ private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void Paint();
+    void Compose(HDC target, const RECT& area, POINT at) const;
+    void PaintChild(const DRAWITEMSTRUCT& item) const;
+    void RaiseAnnouncements();
     void Realign();
     void HandleDpiChange();
     void PlaceOnDesktop();
@@ -90,11 +101,15 @@ private:
     int dpi_ = kLayoutDpi;
     FaceResolver faces_;
     Icons windowIcons_;  // set on the window when the DPI changes
+    // Declared after the window, so cleared and released while it still exists.
+    AccessibleAnnotations annotations_;
     bool shown_ = false;
+    bool closeRefused_ = false;
     std::vector<TControl*> controls_;
     std::vector<TGraphicControl*> graphics_;
     std::vector<TImage*> aligned_;
     std::vector<TTimer*> timers_;
+    std::vector<HWND> announcements_;
     std::function<void(TObject&, TCloseAction&)> onClose_;
 };
 
@@ -105,6 +120,7 @@ void TForm::Build(Form& self, const FormLayout<Form>& layout) {
     clientHeight_ = layout.clientHeight;
     icon_ = layout.icon;
     CreateWindowFrom(layout.windowClass, layout.caption);
+    if (layout.accessibleName) annotations_.Name(Handle(), layout.accessibleName);
     if (layout.onClose) {
         onClose_ = [&self, handler = layout.onClose](TObject& sender, TCloseAction& action) {
             (self.*handler)(sender, action);
@@ -113,6 +129,9 @@ void TForm::Build(Form& self, const FormLayout<Form>& layout) {
     for (const auto& control : layout.controls) {
         std::visit([&](const auto& entry) { Add(self, entry); }, control);
     }
+    // A screen reader asks as soon as the window shows; anything else that reads
+    // the window's accessible objects is answered from its first question on.
+    if (ScreenReaderRunning()) annotations_.Apply();
 }
 
 template <class Form>
@@ -122,7 +141,7 @@ void TForm::Add(Form& self, const ImageLayout<Form>& layout) {
 
 template <class Form>
 void TForm::Add(Form& self, const LabelLayout<Form>& layout) {
-    (self.*layout.control).Create(*this, layout.bounds, layout.caption, layout.font);
+    (self.*layout.control).Create(*this, layout.bounds, layout.caption, layout.font, layout.live);
 }
 
 template <class Form>

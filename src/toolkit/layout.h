@@ -2,6 +2,8 @@
 // A window's layout as data: the form class declares one FormLayout with its
 // controls in creation order, and TForm builds the window from it. Lengths
 // are in pixels at 96 dpi; the form scales them to the display's DPI.
+#include "toolkit/accessibility.h"
+
 #include <windows.h>
 
 #include <span>
@@ -66,6 +68,7 @@ struct LabelLayout {
     Bounds bounds;
     const wchar_t* caption;
     FontLayout font;
+    TLiveSetting live = TLiveSetting::Off;  // how a screen reader announces a new caption
 };
 
 template <class Form>
@@ -96,6 +99,8 @@ struct FormLayout {
     int clientHeight;
     TColor colour;
     const wchar_t* icon;  // resource name of the window's icon
+    // What a screen reader calls the window, where it differs from the caption.
+    const wchar_t* accessibleName = nullptr;
     void (Form::*onClose)(TObject& Sender, TCloseAction& Action);
     std::span<const ControlLayout<Form>> controls;
 };

@@ -2,7 +2,8 @@
 // VELQUOR_E2E_BED names (base: a Windows without Office; office: a narrow
 // face installed; high-contrast: a scheme whose window text is as light as
 // the window) at the DPI VELQUOR_E2E_DPI names: the narrow lines keep their
-// designed widths, and every label's ink reads on what it is drawn on.
+// designed widths and their letters are spaced as the narrow face spaces
+// them, and every label's ink reads on what it is drawn on.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -12,12 +13,15 @@
 #include "toolkit/fonts.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -139,6 +143,127 @@ TEST_F(Text, NarrowLinesKeepTheirDesignedWidths) {
     if (narrowFace) {  // drawn in the narrow face itself, as ever
         EXPECT_EQ(makerWidth, designed->maker);
         EXPECT_EQ(noticeWidth, designed->notice);
+    }
+}
+
+// Where each glyph of a line, drawn alone at its place as the label draws
+// the line, has ink: per row, its leftmost and rightmost inked column.
+struct GlyphInk {
+    std::vector<int> left, right;  // -1 where the row has none
+};
+
+std::vector<GlyphInk> InkOfGlyphs(const toolkit::Font& font, const std::wstring& text) {
+    HDC screen = GetDC(nullptr);
+    std::vector<int> advances = toolkit::CondensedAdvances(screen, font, text);
+    HGDIOBJ old = SelectObject(screen, font.handle.get());
+    if (advances.empty()) {  // drawn at the face's own widths
+        std::vector<int> ends(text.size());
+        SIZE whole{};
+        GetTextExtentExPointW(screen, text.c_str(), static_cast<int>(text.size()), 0, nullptr, ends.data(), &whole);
+        for (size_t i = 0; i < ends.size(); ++i) advances.push_back(ends[i] - (i ? ends[i - 1] : 0));
+    }
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(screen, &metrics);
+    SelectObject(screen, old);
+    const int width = std::accumulate(advances.begin(), advances.end(), 0) + metrics.tmHeight;
+    const int height = metrics.tmHeight;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ oldBitmap = SelectObject(memory, bitmap);
+    HGDIOBJ oldFont = SelectObject(memory, font.handle.get());
+    SetTextColor(memory, RGB(0, 0, 0));
+    SetBkMode(memory, TRANSPARENT);
+    std::vector<GlyphInk> glyphs;
+    int x = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const RECT all{0, 0, width, height};
+        FillRect(memory, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+        ExtTextOutW(memory, x, 0, 0, nullptr, &text[i], 1, nullptr);
+        GdiFlush();
+        GlyphInk ink{std::vector<int>(static_cast<size_t>(height), -1),
+                     std::vector<int>(static_cast<size_t>(height), -1)};
+        const auto* pixels = static_cast<const DWORD*>(bits);
+        for (int y = 0; y < height; ++y) {
+            for (int column = 0; column < width; ++column) {
+                const DWORD p = pixels[y * width + column];
+                if (Differs(RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF), RGB(255, 255, 255))) {
+                    if (ink.left[static_cast<size_t>(y)] < 0) ink.left[static_cast<size_t>(y)] = column;
+                    ink.right[static_cast<size_t>(y)] = column;
+                }
+            }
+        }
+        glyphs.push_back(ink);
+        x += advances[i];
+    }
+    SelectObject(memory, oldFont);
+    SelectObject(memory, oldBitmap);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return glyphs;
+}
+
+// The gaps between two letters of a word, each the blank between one's ink
+// and the next one's at the row where they come nearest, named by the pair.
+std::vector<std::pair<std::string, int>> GapsInWords(const std::wstring& text, const std::vector<GlyphInk>& glyphs) {
+    std::vector<std::pair<std::string, int>> gaps;
+    for (size_t i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] == L' ' || text[i + 1] == L' ') continue;
+        int nearest = INT_MAX;
+        for (size_t y = 0; y < glyphs[i].left.size(); ++y) {
+            if (glyphs[i].right[y] >= 0 && glyphs[i + 1].left[y] >= 0)
+                nearest = std::min(nearest, glyphs[i + 1].left[y] - glyphs[i].right[y] - 1);
+        }
+        if (nearest != INT_MAX)
+            gaps.emplace_back(std::string{static_cast<char>(text[i]), static_cast<char>(text[i + 1])}, nearest);
+    }
+    return gaps;
+}
+
+// The narrow face's own widest gap inside a word of each italic line, in
+// Liberation Sans Narrow (the office bed's), at each DPI.
+struct NarrowGaps {
+    int dpi, maker, notice;
+};
+const NarrowGaps kNarrowGaps[] = {{96, 2, 1}, {144, 3, 2}};
+
+// The italic lines as the toolkit draws them in this bed: condensed where no
+// narrow face is installed, letters spaced as the narrow face spaces them.
+TEST_F(Text, NarrowLinesAreEvenlySpaced) {
+    const auto designed = std::find_if(std::begin(kNarrowGaps), std::end(kNarrowGaps),
+                                       [&](const NarrowGaps& n) { return n.dpi == dpi_; });
+    ASSERT_NE(designed, std::end(kNarrowGaps)) << "no narrow face's gaps at " << dpi_ << " dpi";
+    struct Line {
+        const char* name;
+        const wchar_t* text;
+        int narrowGap;
+    };
+    const Line lines[] = {{"maker", L"UM PRODUTO MERVIK", designed->maker},
+                          {"notice", L"Copyright \u00A9 2026 Mervik Sistemas Ltda.", designed->notice}};
+    toolkit::FaceResolver faces;
+    const toolkit::FontLayout layout{.face = L"Arial Narrow", .height = 12, .italic = true, .charset = ANSI_CHARSET};
+    const toolkit::Font font = toolkit::CreateFontFrom(layout, dpi_, faces);
+    for (const Line& line : lines) {
+        int widest = 0;
+        std::string seen;
+        for (const auto& [pair, gap] : GapsInWords(line.text, InkOfGlyphs(font, line.text))) {
+            widest = std::max(widest, gap);
+            seen += pair + "=" + std::to_string(gap) + " ";
+        }
+        std::printf("%s bed, %d dpi: %s gaps %s\n  widest in a word %d px (narrow face %d)\n", bed_.c_str(), dpi_,
+                    line.name, seen.c_str(), widest, line.narrowGap);
+        if (bed_ == "office") {
+            EXPECT_EQ(widest, line.narrowGap) << line.name << ": the narrow face itself";
+        } else {
+            EXPECT_LE(widest, line.narrowGap + 1) << line.name;
+        }
     }
 }
 

@@ -28,13 +28,13 @@ public:
     std::vector<std::string> events;
     int failingSleeps = 0;
 
-    void Sleep(DWORD milliseconds) override {
+    void Hold(DWORD milliseconds) override {
         if (failingSleeps > 0) {
             --failingSleeps;
             throw std::runtime_error("falha de teste");
         }
         std::ostringstream event;
-        event << "sleep " << milliseconds << " showing " << Showing();
+        event << "hold " << milliseconds << " showing " << Showing();
         events.push_back(event.str());
     }
     void WinExec(const char* commandLine, UINT showCommand) override {
@@ -60,8 +60,8 @@ private:
 };
 
 const std::vector<std::string> kOneSequence = {
-    "sleep 100 showing 'SEJA BEM VINDO!' at 10, painted",
-    "sleep 100 showing 'AGUARDE UM MOMENTO!' at 30, painted",
+    "hold 100 showing 'SEJA BEM VINDO!' at 10, painted",
+    "hold 100 showing 'AGUARDE UM MOMENTO!' at 30, painted",
     "winexec \"C:\\VELQUOR\\NORVASK.exe\" show 1",
     "terminate",
 };
