@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -27,6 +28,8 @@ public:
     Tfrm_abertura* form = nullptr;
     std::vector<std::string> events;
     int failingSleeps = 0;
+    // Runs once each hold or product start is recorded, with the count of events so far.
+    std::function<void(size_t)> afterEvent = [](size_t) {};
 
     void Hold(DWORD milliseconds) override {
         if (failingSleeps > 0) {
@@ -36,11 +39,13 @@ public:
         std::ostringstream event;
         event << "hold " << milliseconds << " showing " << Showing();
         events.push_back(event.str());
+        afterEvent(events.size());
     }
     void WinExec(const char* commandLine, UINT showCommand) override {
         std::ostringstream event;
         event << "winexec " << commandLine << " show " << showCommand;
         events.push_back(event.str());
+        afterEvent(events.size());
     }
     void Terminate() override {
         events.push_back("terminate");
@@ -368,5 +373,48 @@ TEST(NarrowLines, KeepTheirDesignedWidths) {
         EXPECT_NEAR(WidthOf(splash->form->Label3), designed.notice, designed.notice * 0.05) << designed.dpi << " dpi";
     }
 }
+
+// Once the launch sequence has begun, no close of any kind is handled: the
+// holds answer messages sent from other processes (a screen reader's), and a
+// close can come that way as well as any question.
+struct CloseCase {
+    const char* name;
+    UINT message;
+    WPARAM wParam;
+    size_t afterEvents;  // sent once this many of the sequence's events are recorded
+};
+
+void PrintTo(const CloseCase& c, std::ostream* out) { *out << c.name; }
+
+class SplashCloses : public SplashTest, public testing::WithParamInterface<CloseCase> {
+protected:
+    void TearDown() override {
+        frm_abertura = nullptr;
+        SplashTest::TearDown();
+    }
+};
+
+TEST_P(SplashCloses, AreNotHandledOnceTheSequenceHasBegun) {
+    const CloseCase close = GetParam();
+    platform.afterEvent = [&](size_t recorded) {
+        if (recorded == close.afterEvents) SendMessageW(form->Handle(), close.message, close.wParam, 0);
+    };
+    frm_abertura = form;
+    ShowWindow(form->Handle(), SW_SHOWNOACTIVATE);
+
+    application.Run();  // the first tick runs the sequence, which ends the run
+
+    EXPECT_EQ(platform.events, kOneSequence);
+    EXPECT_EQ(frm_abertura, form) << "the form's close handler ran";
+    EXPECT_TRUE(IsWindowVisible(form->Handle()));
+    EXPECT_TRUE(errors.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, SplashCloses,
+                         testing::Values(CloseCase{"wm_close_in_the_first_hold", WM_CLOSE, 0, 1},
+                                         CloseCase{"sc_close_in_the_first_hold", WM_SYSCOMMAND, SC_CLOSE, 1},
+                                         CloseCase{"wm_close_in_the_second_hold", WM_CLOSE, 0, 2},
+                                         CloseCase{"sc_close_while_the_product_starts", WM_SYSCOMMAND, SC_CLOSE, 3}),
+                         [](const testing::TestParamInfo<CloseCase>& info) { return info.param.name; });
 
 }  // namespace
